@@ -1,0 +1,65 @@
+#pragma once
+// Internal: the per-instruction-set kernels behind kiv::scramble and friends.
+//
+// Every kernel set has the same two entry points:
+//   scramble(in, n, front, back): front[k] = in[2k] + 1 for k < ceil(n/2),
+//                                 back[k]  = in[2k+1] - 1 for k < floor(n/2).
+//   unscramble_pairs(front, back, pairs, out): out[2k] = front[k] - 1,
+//                                              out[2k+1] = back[k] + 1 for k < pairs.
+// Inputs and outputs must not overlap. Full vector blocks are done with the
+// instruction set, the rest by the scalar kernel.
+//
+// Kernel files built with extra instruction-set flags must not define or
+// instantiate any inline function or template shared with other files (the
+// linker could keep their copy for everyone), so they only use intrinsics and
+// call the scalar kernel for tails.
+#include <cstddef>
+
+namespace kiv {
+
+enum class codec_path { scalar, sse2, avx2, neon };
+
+struct codec_kernels {
+  codec_path path;
+  const char* name;
+  void (*scramble)(const unsigned char* in, std::size_t n, unsigned char* front,
+                   unsigned char* back) noexcept;
+  void (*unscramble_pairs)(const unsigned char* front, const unsigned char* back,
+                           std::size_t pairs, unsigned char* out) noexcept;
+};
+
+// True when the path is built into this library and the running CPU can execute it.
+bool codec_path_supported(codec_path path) noexcept;
+
+// The kernels of one path, or nullptr when codec_path_supported(path) is false.
+// Tests and benchmarks use this to run a given path directly.
+const codec_kernels* codec_kernels_for(codec_path path) noexcept;
+
+// The fastest supported path; what scramble/unscramble/encode/decode use.
+const codec_kernels& codec_best_kernels() noexcept;
+
+// In-place forms with a given kernel set, used by encode/decode when input and
+// output overlap. No heap: a 4 KiB stack buffer, O(n log n) byte moves.
+void scramble_in_place(unsigned char* buf, std::size_t n, const codec_kernels& k) noexcept;
+void unscramble_in_place(unsigned char* buf, std::size_t n, const codec_kernels& k) noexcept;
+
+namespace detail {
+void scramble_scalar(const unsigned char* in, std::size_t n, unsigned char* front,
+                     unsigned char* back) noexcept;
+void unscramble_pairs_scalar(const unsigned char* front, const unsigned char* back,
+                             std::size_t pairs, unsigned char* out) noexcept;
+void scramble_sse2(const unsigned char* in, std::size_t n, unsigned char* front,
+                   unsigned char* back) noexcept;
+void unscramble_pairs_sse2(const unsigned char* front, const unsigned char* back,
+                           std::size_t pairs, unsigned char* out) noexcept;
+void scramble_avx2(const unsigned char* in, std::size_t n, unsigned char* front,
+                   unsigned char* back) noexcept;
+void unscramble_pairs_avx2(const unsigned char* front, const unsigned char* back,
+                           std::size_t pairs, unsigned char* out) noexcept;
+void scramble_neon(const unsigned char* in, std::size_t n, unsigned char* front,
+                   unsigned char* back) noexcept;
+void unscramble_pairs_neon(const unsigned char* front, const unsigned char* back,
+                           std::size_t pairs, unsigned char* out) noexcept;
+}  // namespace detail
+
+}  // namespace kiv
