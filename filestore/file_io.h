@@ -1,0 +1,33 @@
+#pragma once
+// Opening, measuring and reading stored files: shared by reading, querying and the identity.
+
+#include <cstddef>
+
+#include "sys/sys.h"
+
+namespace kiv::store {
+
+// Opens an existing file for reading and update, as fopen mode "r+" does: the file must exist
+// and be writable too. Returns -1 with errno set on failure.
+int open_existing(const char* path) noexcept;
+
+// The size of an open file, found by seeking to its end. False, with err set, when it cannot be
+// determined (a pipe) or is too large to be held in memory and handed to Java (ENOMEM).
+bool measure(int fd, std::size_t& size, int& err) noexcept;
+
+// Reads exactly n bytes at offset into buf. False with err set on failure; a file that ends
+// early counts as an I/O error (EIO).
+bool read_exact(int fd, void* buf, std::size_t n, off_t offset, int& err) noexcept;
+
+// Reads the n stored bytes of a scrambled file and writes its n plain bytes to out, streaming
+// the two halves of the file through a small scratch buffer.
+bool read_unscrambled(int fd, std::size_t n, unsigned char* out, int& err) noexcept;
+
+// Reads a whole stored file of n bytes as it is, into a new buffer of n + 1 bytes with a zero
+// at the end.
+bool read_all(int fd, std::size_t n, sys::Buffer& out, int& err) noexcept;
+
+// Closes fd, reporting whether the close succeeded.
+bool close_checked(sys::Fd& fd, int& err) noexcept;
+
+}  // namespace kiv::store

@@ -1,0 +1,76 @@
+#include "filestore/operations.h"
+
+#include <cerrno>
+
+#include "codec/codec.h"
+#include "filestore/record.h"
+#include "filestore/store.h"
+#include "jni/java_string.h"
+#include "sys/sys.h"
+
+namespace kiv::store {
+
+namespace {
+
+// Runs op(path bytes) once the record is bound and the path accepted: an empty path reports
+// `empty_code`, a path whose bytes the VM cannot hand out reports `empty_code + 1`.
+template <typename Op>
+jobject with_record_and_path(JNIEnv* env, jobject record, jstring path, int empty_code, Op op) {
+    Record rec;
+    if (!Record::bind(env, record, rec)) return record;
+    if (jni::is_empty(env, path)) {
+        rec.report({empty_code, msg::kPathEmpty});
+        return record;
+    }
+    jni::StringChars chars(env, path);
+    if (!chars) {
+        rec.report({empty_code + 1, msg::kPathConversion});
+        return record;
+    }
+    op(rec, chars.get());
+    return record;
+}
+
+}  // namespace
+
+jobject write_file(JNIEnv* env, jobject record, jstring content, jstring path) noexcept {
+    return with_record_and_path(env, record, path, 601, [&](const Record& rec, const char* file) {
+        if (jni::is_empty(env, content)) {
+            rec.report(remove_file(file));
+            return;
+        }
+        jni::StringChars text(env, content);
+        if (!text) {
+            rec.report({605, msg::kContentConversion});
+            return;
+        }
+        sys::Buffer scrambled(text.size());
+        if (!scrambled) {
+            rec.report({607, msg::kWriteFailed, ENOMEM});
+            return;
+        }
+        scramble(text.bytes(), text.size(), scrambled.get());
+        rec.report(save(file, scrambled.get(), text.size()));
+    });
+}
+
+jobject read_file(JNIEnv* env, jobject record, jstring path) noexcept {
+    return with_record_and_path(env, record, path, 701, [&](const Record& rec, const char* file) {
+        sys::Buffer text;
+        std::size_t n = 0;
+        Status status = store::read_file(file, text, n);
+        if (status.code != kOk) {
+            rec.report(status);
+        } else if (!rec.report(kOk, text.chars(), n)) {
+            rec.report({704, msg::kReadFailed, ENOMEM});  // the text does not fit the VM's heap
+        }
+    });
+}
+
+jobject query_file(JNIEnv* env, jobject record, jstring path) noexcept {
+    return with_record_and_path(env, record, path, 801, [&](const Record& rec, const char* file) {
+        rec.report(store::query_file(file));
+    });
+}
+
+}  // namespace kiv::store

@@ -1,0 +1,32 @@
+#pragma once
+// The Java result record (com.zelk.kiv.jni.JniModel) the file operations report into.
+
+#include <jni.h>
+
+#include <cstddef>
+
+#include "filestore/status.h"
+
+namespace kiv::store {
+
+class Record {
+public:
+    // Finds the record's class and its two fields, anew on every call. False when the record
+    // is null (nothing else is touched) or when the class or a field cannot be found (the VM's
+    // exception is then left pending, for the caller to see).
+    static bool bind(JNIEnv* env, jobject record, Record& out) noexcept;
+
+    // Sets `code`, then `msg` to the status's full message.
+    void report(const Status& status) const noexcept;
+    // Sets `code`, then `msg` to the Java string of the n bytes at text (text[n] is 0). False
+    // when the VM could not make the string (msg is then null).
+    bool report(int code, const char* text, std::size_t n) const noexcept;
+
+private:
+    JNIEnv* env_ = nullptr;
+    jobject record_ = nullptr;
+    jfieldID code_ = nullptr;
+    jfieldID msg_ = nullptr;
+};
+
+}  // namespace kiv::store

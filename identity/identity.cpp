@@ -1,0 +1,118 @@
+#include "identity/identity.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "codec/codec.h"
+#include "filestore/file_io.h"
+#include "filestore/store.h"
+#include "jni/java_string.h"
+
+namespace kiv::identity {
+
+namespace {
+
+enum class Lookup {
+    found,      // a stored identity contains the tag
+    no_file,    // nothing at the path: a new identity may only be published if still nothing is
+    replace,    // an identity for another tag, an empty file, or a file we cannot open "r+"
+    failed,     // the file exists but could not be measured or read: leave it alone
+};
+
+Lookup lookup(const char* path, const unsigned char* tag, std::size_t tag_len,
+              sys::Buffer& scrambled, std::size_t& n) {
+    sys::Fd fd(store::open_existing(path));
+    if (!fd) return errno == ENOENT ? Lookup::no_file : Lookup::replace;
+    int err = 0;
+    std::size_t size = 0;
+    if (!store::measure(fd.get(), size, err)) return Lookup::failed;
+    if (size == 0) return Lookup::replace;
+    sys::Buffer stored;
+    if (!store::read_all(fd.get(), size, stored, err)) return Lookup::failed;
+    sys::Buffer plain(size);
+    if (!plain) return Lookup::failed;
+    unscramble(stored.get(), size, plain.get());
+    const unsigned char* begin = plain.get();
+    const unsigned char* end = begin + size;
+    if (std::search(begin, end, tag, tag + tag_len) == end) return Lookup::replace;
+    scrambled = std::move(stored);
+    n = size;
+    return Lookup::found;
+}
+
+// A value uniform over 0 to 2^31 - 1 from the system's entropy source. Only where none can be
+// read does it fall back to the C library's generator seeded with the time.
+std::uint32_t draw() {
+    std::uint32_t r = 0;
+    if (sys::entropy(&r, sizeof r)) return r & 0x7FFFFFFFu;
+    srand48(static_cast<long>(time(nullptr)));
+    return static_cast<std::uint32_t>(lrand48());
+}
+
+// The plain identity: the decimal digits of r (none for 0) followed by the tag.
+bool make_plain(const unsigned char* tag, std::size_t tag_len, sys::Buffer& plain,
+                std::size_t& n) {
+    char digits[10];
+    std::size_t d = 0;
+    for (std::uint32_t r = draw(); r != 0; r /= 10) digits[d++] = static_cast<char>('0' + r % 10);
+    sys::Buffer buf(d + tag_len);
+    if (!buf) return false;
+    std::reverse_copy(digits, digits + d, buf.get());
+    std::memcpy(buf.get() + d, tag, tag_len);
+    plain = std::move(buf);
+    n = d + tag_len;
+    return true;
+}
+
+}  // namespace
+
+bool get_or_make(const char* path, const unsigned char* tag, std::size_t tag_len,
+                 sys::Buffer& scrambled, std::size_t& n) noexcept {
+    Lookup found = lookup(path, tag, tag_len, scrambled, n);
+    if (found == Lookup::found) return true;
+    if (found == Lookup::failed) return false;
+
+    sys::Buffer plain;
+    std::size_t len = 0;
+    if (!make_plain(tag, tag_len, plain, len)) return false;
+    sys::Buffer made(len + 1);
+    if (!made) return false;
+    scramble(plain.get(), len, made.get());
+    made.get()[len] = 0;
+
+    // A brand-new identity is published only if no other caller published one first; if one
+    // did and it carries the tag, that one is everybody's identity.
+    store::SaveMode mode =
+        found == Lookup::no_file ? store::SaveMode::create_new : store::SaveMode::replace;
+    store::Status status = store::save(path, made.get(), len, mode);
+    if (status.code != store::kOk && mode == store::SaveMode::create_new && status.err == EEXIST) {
+        found = lookup(path, tag, tag_len, scrambled, n);
+        if (found == Lookup::found) return true;
+        if (found == Lookup::failed) return false;
+        status = store::save(path, made.get(), len, store::SaveMode::replace);
+    }
+    if (status.code != store::kOk) return false;
+    scrambled = std::move(made);
+    n = len;
+    return true;
+}
+
+jstring device_identification(JNIEnv* env, jstring tag, jstring path) noexcept {
+    if (jni::is_empty(env, path)) return nullptr;
+    jni::StringChars path_chars(env, path);
+    if (tag == nullptr || !path_chars || env->GetStringUTFLength(tag) == 0) return nullptr;
+    jni::StringChars tag_chars(env, tag);
+    if (!tag_chars) return nullptr;
+
+    sys::Buffer scrambled;
+    std::size_t n = 0;
+    if (!get_or_make(path_chars.get(), tag_chars.bytes(), tag_chars.size(), scrambled, n)) {
+        return nullptr;
+    }
+    return jni::new_string(env, scrambled.chars(), n);
+}
+
+}  // namespace kiv::identity

@@ -1,0 +1,95 @@
+#include "jni/utf.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace kiv::utf {
+
+namespace {
+
+constexpr char16_t kReplacement = 0xFFFD;
+
+bool is_continuation(unsigned char b) noexcept { return (b & 0xC0) == 0x80; }
+
+// Length of the run of bytes 0x01..0x7F at the start of [p, p + n), eight bytes at a time.
+std::size_t ascii_prefix(const unsigned char* p, std::size_t n) noexcept {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kHighs = 0x8080808080808080ull;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        // A byte with its high bit set, or a zero byte (the classic has-zero-byte test).
+        if (((w | ((w - kOnes) & ~w)) & kHighs) != 0) break;
+    }
+    while (i < n && p[i] != 0 && p[i] < 0x80) ++i;
+    return i;
+}
+
+// Length (2 or 3) of the valid multi-byte sequence starting at p[i] under the rules both
+// readers share, or 0. Zero travels as C0 80 and surrogates are accepted one by one.
+std::size_t shared_sequence(const unsigned char* p, std::size_t i, std::size_t n) noexcept {
+    unsigned char b = p[i];
+    if (b >= 0xC0 && b <= 0xDF) {
+        if (i + 1 >= n || !is_continuation(p[i + 1])) return 0;
+        if (b < 0xC2 && !(b == 0xC0 && p[i + 1] == 0x80)) return 0;  // overlong, save for NUL
+        return 2;
+    }
+    if (b >= 0xE0 && b <= 0xEF) {
+        if (i + 2 >= n || !is_continuation(p[i + 1]) || !is_continuation(p[i + 2])) return 0;
+        if (b == 0xE0 && p[i + 1] < 0xA0) return 0;  // overlong
+        return 3;
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool is_modified_utf8(const unsigned char* p, std::size_t n) noexcept {
+    std::size_t i = 0;
+    while (i < n) {
+        i += ascii_prefix(p + i, n - i);
+        if (i == n) break;
+        std::size_t len = shared_sequence(p, i, n);
+        if (len == 0) return false;  // zero byte, stray continuation, four-byte form, ...
+        i += len;
+    }
+    return true;
+}
+
+std::size_t decode_utf8(const unsigned char* p, std::size_t n, char16_t* out) noexcept {
+    std::size_t i = 0;
+    std::size_t o = 0;
+    while (i < n) {
+        unsigned char b = p[i];
+        if (b < 0x80) {
+            out[o++] = b;
+            ++i;
+            continue;
+        }
+        std::size_t len = shared_sequence(p, i, n);
+        if (len == 2) {
+            out[o++] = static_cast<char16_t>(((b & 0x1F) << 6) | (p[i + 1] & 0x3F));
+        } else if (len == 3) {
+            out[o++] = static_cast<char16_t>(((b & 0x0F) << 12) | ((p[i + 1] & 0x3F) << 6) |
+                                             (p[i + 2] & 0x3F));
+        } else if (b >= 0xF0 && b <= 0xF4 && i + 3 < n && is_continuation(p[i + 1]) &&
+                   is_continuation(p[i + 2]) && is_continuation(p[i + 3]) &&
+                   !(b == 0xF0 && p[i + 1] < 0x90) && !(b == 0xF4 && p[i + 1] > 0x8F)) {
+            char32_t c = (static_cast<char32_t>(b & 0x07) << 18) |
+                         (static_cast<char32_t>(p[i + 1] & 0x3F) << 12) |
+                         (static_cast<char32_t>(p[i + 2] & 0x3F) << 6) | (p[i + 3] & 0x3F);
+            c -= 0x10000;
+            out[o++] = static_cast<char16_t>(0xD800 + (c >> 10));
+            out[o++] = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+            len = 4;
+        } else {
+            out[o++] = kReplacement;
+            len = 1;
+        }
+        i += len;
+    }
+    return o;
+}
+
+}  // namespace kiv::utf

@@ -1,0 +1,162 @@
+#pragma once
+// The one place where the file store and the identity call C library functions that can fail.
+// In the fault-injection test build (KIV_FAULT_INJECTION) any one of these calls can be made to
+// fail with a chosen errno, so every error path can be driven without a broken disk; in the
+// shipped library the wrappers are plain inline forwards.
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+#include <utility>
+
+namespace kiv::sys {
+
+#ifdef KIV_FAULT_INJECTION
+// Defined by the test support: counts failable calls on the calling thread and answers true,
+// with errno set to `err`, for the one it was told to fail.
+bool fault(int err) noexcept;
+#else
+constexpr bool fault(int) noexcept { return false; }
+#endif
+
+inline int open(const char* path, int flags, mode_t mode = 0) noexcept {
+    if (fault(EACCES)) return -1;
+    return ::open(path, flags | O_CLOEXEC, mode);
+}
+inline int close(int fd) noexcept {
+    if (fault(EIO)) {
+        ::close(fd);  // the descriptor is gone either way, as after a real failed close
+        return -1;
+    }
+    return ::close(fd);
+}
+inline ssize_t pread(int fd, void* buf, size_t n, off_t offset) noexcept {
+    if (fault(EIO)) return -1;
+    return ::pread(fd, buf, n, offset);
+}
+inline ssize_t write(int fd, const void* buf, size_t n) noexcept {
+    if (fault(ENOSPC)) return -1;
+    return ::write(fd, buf, n);
+}
+inline off_t lseek(int fd, off_t offset, int whence) noexcept {
+    if (fault(ESPIPE)) return -1;
+    return ::lseek(fd, offset, whence);
+}
+inline int fsync(int fd) noexcept {
+    if (fault(EIO)) return -1;
+    return ::fsync(fd);
+}
+inline int fstat(int fd, struct stat* st) noexcept {
+    if (fault(EIO)) return -1;
+    return ::fstat(fd, st);
+}
+inline int stat(const char* path, struct stat* st) noexcept {
+    if (fault(EIO)) return -1;
+    return ::stat(path, st);
+}
+inline int lstat(const char* path, struct stat* st) noexcept {
+    if (fault(EIO)) return -1;
+    return ::lstat(path, st);
+}
+inline ssize_t readlink(const char* path, char* buf, size_t n) noexcept {
+    if (fault(EIO)) return -1;
+    return ::readlink(path, buf, n);
+}
+inline int rename(const char* from, const char* to) noexcept {
+    if (fault(EXDEV)) return -1;
+    return ::rename(from, to);
+}
+inline int link(const char* from, const char* to) noexcept {
+    if (fault(EPERM)) return -1;
+    return ::link(from, to);
+}
+inline int unlink(const char* path) noexcept {
+    if (fault(EBUSY)) return -1;
+    return ::unlink(path);
+}
+inline int remove(const char* path) noexcept {
+    if (fault(EBUSY)) return -1;
+    return std::remove(path);
+}
+inline int fchmod(int fd, mode_t mode) noexcept {
+    if (fault(EPERM)) return -1;
+    return ::fchmod(fd, mode);
+}
+inline FILE* fopen(const char* path, const char* mode) noexcept {
+    if (fault(EACCES)) return nullptr;
+    return std::fopen(path, mode);
+}
+inline size_t fwrite(const void* buf, size_t size, size_t count, FILE* f) noexcept {
+    if (fault(ENOSPC)) return 0;
+    return std::fwrite(buf, size, count, f);
+}
+inline int fclose(FILE* f) noexcept {
+    if (fault(EIO)) {
+        std::fclose(f);
+        return EOF;
+    }
+    return std::fclose(f);
+}
+inline void* malloc(size_t n) noexcept {
+    if (fault(ENOMEM)) return nullptr;
+    return std::malloc(n == 0 ? 1 : n);
+}
+
+// Fills `buf` with `n` bytes from the operating system's entropy source; false if none can be read.
+bool entropy(void* buf, size_t n) noexcept;
+
+// A heap buffer of exactly the size asked for, freed on scope exit.
+class Buffer {
+public:
+    Buffer() = default;
+    explicit Buffer(size_t n) noexcept : data_(static_cast<unsigned char*>(sys::malloc(n))) {}
+    Buffer(const Buffer&) = delete;
+    Buffer& operator=(const Buffer&) = delete;
+    Buffer(Buffer&& other) noexcept : data_(other.data_) { other.data_ = nullptr; }
+    Buffer& operator=(Buffer&& other) noexcept {
+        std::swap(data_, other.data_);
+        return *this;
+    }
+    ~Buffer() { std::free(data_); }
+
+    explicit operator bool() const noexcept { return data_ != nullptr; }
+    unsigned char* get() const noexcept { return data_; }
+    char* chars() const noexcept { return reinterpret_cast<char*>(data_); }
+
+private:
+    unsigned char* data_ = nullptr;
+};
+
+// A file descriptor closed on scope exit unless released first (a close whose result matters
+// is made explicitly through release()).
+class Fd {
+public:
+    explicit Fd(int fd = -1) noexcept : fd_(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    Fd(Fd&& other) noexcept : fd_(other.release()) {}
+    Fd& operator=(Fd&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int get() const noexcept { return fd_; }
+    explicit operator bool() const noexcept { return fd_ >= 0; }
+    int release() noexcept {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
+
+}  // namespace kiv::sys

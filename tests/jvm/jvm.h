@@ -1,0 +1,49 @@
+#pragma once
+// One real JVM per test process, created by a GoogleTest environment through the JNI invocation
+// API, with -Xcheck:jni. Tests call the native methods through Java, so the VM binds them by
+// name from libkiv-native-lib.so exactly as on a device.
+
+#include <gtest/gtest.h>
+#include <jni.h>
+
+#include <optional>
+#include <string>
+
+namespace kiv::test {
+
+JavaVM* jvm();
+// The JNIEnv of the calling thread (attached on first use for threads other than the main one).
+JNIEnv* env();
+
+// Every test runs inside its own local reference frame and must leave no exception pending.
+class JvmTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+};
+
+// What a file operation left in its JniModel record.
+struct Report {
+    int code = 0;
+    std::optional<std::string> msg;  // modified UTF-8 bytes; nullopt for a null msg
+};
+
+jstring jstr(const std::string& modified_utf8);  // NewStringUTF
+jstring jstr16(const std::u16string& units);     // NewString
+std::string utf8_of(jstring s);                  // modified UTF-8 bytes of a Java string
+std::u16string units_of(jstring s);              // UTF-16 units of a Java string
+
+jobject new_record();
+Report report_of(jobject record);
+
+// The native methods, called through the Java class. A nullopt argument passes null.
+Report write_file(const std::optional<std::string>& content, const std::optional<std::string>& path);
+Report read_file(const std::optional<std::string>& path);
+Report query_file(const std::optional<std::string>& path);
+std::optional<std::string> identity(const std::optional<std::string>& tag,
+                                    const std::optional<std::string>& path);
+
+// Calls a static method of NativeLoader and fails the test if it throws.
+jobject call_object(const char* name, const char* sig, ...);
+
+}  // namespace kiv::test
