@@ -1,31 +1,64 @@
 // AVX2 kernels: 64 input bytes (32 pairs) per step. This file alone is built
 // with -mavx2 and only runs when the CPU reports AVX2.
-// The 256-bit pack and unpack instructions work within each 128-bit lane, so
-// each result needs one cross-lane qword permute to put the bytes in order.
+// The 256-bit shuffle and unpack instructions work within each 128-bit lane;
+// the loads (scramble) or one qword permute (unscramble) line the lanes up.
+// Stores that straddle cache lines are costly once the output is not in L1, so
+// after one unaligned first block the loops restart where one output stream is
+// 32-byte aligned (redoing a few bytes is harmless: outputs never feed inputs).
 #include <immintrin.h>
+
+#include <cstdint>
 
 #include "codec/kernels.h"
 
 namespace kiv {
 namespace detail {
+namespace {
+
+inline void scramble_block(const unsigned char* in, unsigned char* front, unsigned char* back,
+                           __m256i split, __m256i one) noexcept {
+  // Loading the 16-byte quarters as [0 | 2] and [1 | 3] leaves each lane's
+  // bytes where the in-lane unpacks below put them in output order.
+  const __m256i a = _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 32)), 1);
+  const __m256i b = _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 48)), 1);
+  const __m256i sa = _mm256_shuffle_epi8(a, split);
+  const __m256i sb = _mm256_shuffle_epi8(b, split);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(front),
+                      _mm256_add_epi8(_mm256_unpacklo_epi64(sa, sb), one));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(back),
+                      _mm256_sub_epi8(_mm256_unpackhi_epi64(sa, sb), one));
+}
+
+inline void unscramble_block(const unsigned char* front, const unsigned char* back,
+                             unsigned char* out, __m256i one) noexcept {
+  // Qwords [q0 q1 q2 q3] -> [q0 q2 q1 q3], so the in-lane unpacks produce
+  // output bytes 0..31 (low) and 32..63 (high) in order.
+  const __m256i f = _mm256_permute4x64_epi64(
+      _mm256_sub_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(front)), one), 0xD8);
+  const __m256i b = _mm256_permute4x64_epi64(
+      _mm256_add_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(back)), one), 0xD8);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_unpacklo_epi8(f, b));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), _mm256_unpackhi_epi8(f, b));
+}
+
+}  // namespace
 
 void scramble_avx2(const unsigned char* in, std::size_t n, unsigned char* front,
                    unsigned char* back) noexcept {
-  const __m256i low_bytes = _mm256_set1_epi16(0x00FF);
+  // Within each 16-byte lane: even bytes to the low qword, odd bytes to the high.
+  const __m256i split = _mm256_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15,
+                                         0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
   const __m256i one = _mm256_set1_epi8(1);
   std::size_t i = 0;
-  for (; i + 64 <= n; i += 64) {
-    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
-    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i + 32));
-    // Qwords come out as [a0 b0 a1 b1]; reorder to [a0 a1 b0 b1].
-    const __m256i even = _mm256_permute4x64_epi64(
-        _mm256_packus_epi16(_mm256_and_si256(a, low_bytes), _mm256_and_si256(b, low_bytes)),
-        0xD8);
-    const __m256i odd = _mm256_permute4x64_epi64(
-        _mm256_packus_epi16(_mm256_srli_epi16(a, 8), _mm256_srli_epi16(b, 8)), 0xD8);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(front + i / 2), _mm256_add_epi8(even, one));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(back + i / 2), _mm256_sub_epi8(odd, one));
+  if (n >= 256) {
+    scramble_block(in, front, back, split, one);
+    i = 2 * (32 - (reinterpret_cast<std::uintptr_t>(front) & 31));  // front + i/2 aligned
   }
+  for (; i + 64 <= n; i += 64) scramble_block(in + i, front + i / 2, back + i / 2, split, one);
   scramble_scalar(in + i, n - i, front + i / 2, back + i / 2);
 }
 
@@ -33,19 +66,11 @@ void unscramble_pairs_avx2(const unsigned char* front, const unsigned char* back
                            std::size_t pairs, unsigned char* out) noexcept {
   const __m256i one = _mm256_set1_epi8(1);
   std::size_t k = 0;
-  for (; k + 32 <= pairs; k += 32) {
-    // Qwords [q0 q1 q2 q3] -> [q0 q2 q1 q3], so the in-lane unpacks produce
-    // output bytes 0..31 (low) and 32..63 (high) in order.
-    const __m256i f = _mm256_permute4x64_epi64(
-        _mm256_sub_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(front + k)), one),
-        0xD8);
-    const __m256i b = _mm256_permute4x64_epi64(
-        _mm256_add_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(back + k)), one),
-        0xD8);
-    unsigned char* o = out + 2 * k;
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), _mm256_unpacklo_epi8(f, b));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 32), _mm256_unpackhi_epi8(f, b));
+  if (pairs >= 128) {
+    unscramble_block(front, back, out, one);
+    k = (32 - (reinterpret_cast<std::uintptr_t>(out) & 31)) / 2;  // aligned unless out is odd
   }
+  for (; k + 32 <= pairs; k += 32) unscramble_block(front + k, back + k, out + 2 * k, one);
   unscramble_pairs_scalar(front + k, back + k, pairs - k, out + 2 * k);
 }
 
