@@ -1,7 +1,11 @@
 #include "tests/jvm/jvm.h"
 
+#include <sys/fsuid.h>
+#include <unistd.h>
+
 #include <cstdarg>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kiv::test {
@@ -68,6 +72,30 @@ void JvmTest::TearDown() {
         ADD_FAILURE() << "a Java exception was left pending";
     }
     e->PopLocalFrame(nullptr);
+}
+
+void on_threads(int n, const std::function<void(int)>& fn) {
+    std::vector<std::thread> threads;
+    for (int i = 0; i < n; ++i) {
+        threads.emplace_back([&fn, i] {
+            JNIEnv* e = env();
+            e->PushLocalFrame(64);
+            fn(i);
+            e->PopLocalFrame(nullptr);
+            g_vm->DetachCurrentThread();
+        });
+    }
+    for (auto& t : threads) t.join();
+}
+
+bool as_unprivileged_user(const std::function<void()>& fn) {
+    if (geteuid() != 0) return false;
+    setfsuid(65534);
+    setfsgid(65534);
+    fn();
+    setfsgid(0);
+    setfsuid(0);
+    return true;
 }
 
 jstring jstr(const std::string& s) { return env()->NewStringUTF(s.c_str()); }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <jni.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -42,6 +43,14 @@ Report read_file(const std::optional<std::string>& path);
 Report query_file(const std::optional<std::string>& path);
 std::optional<std::string> identity(const std::optional<std::string>& tag,
                                     const std::optional<std::string>& path);
+
+// Runs fn(i) for i in 0..n-1, each on a thread of its own attached to the VM; joins them all.
+void on_threads(int n, const std::function<void(int)>& fn);
+
+// Runs fn with the calling thread's file-system identity switched to an unprivileged user, so
+// files owned by root with mode 0644 are readable but not writable. False (and fn not run)
+// when the process is not root.
+bool as_unprivileged_user(const std::function<void()>& fn);
 
 // Calls a static method of NativeLoader and fails the test if it throws.
 jobject call_object(const char* name, const char* sig, ...);

@@ -1,0 +1,301 @@
+// writeFile, readFile and queryFile through a real JVM: every status code with its exact
+// message, produced by real files and real C library errors wherever one exists.
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <random>
+#include <set>
+
+#include "tests/jvm/jvm.h"
+#include "tests/support/files.h"
+
+namespace kiv::test {
+namespace {
+
+class FileStore : public JvmTest {
+protected:
+    TempDir dir;
+    std::string file = dir / "note.txt";
+};
+
+const std::string kSaved = "保存成功";
+const std::string kPathEmpty = "路径为空";
+const std::string kNoFile = "文件不存在";
+
+TEST_F(FileStore, SavesScrambledBytesAndReadsThemBack) {
+    EXPECT_EQ(write_file("abc", file).code, 200);
+    EXPECT_EQ(write_file("abc", file).msg, kSaved);
+    EXPECT_EQ(read_bytes(file), "bda");
+    Report r = read_file(file);
+    EXPECT_EQ(r.code, 200);
+    EXPECT_EQ(r.msg, "abc");
+    r = query_file(file);
+    EXPECT_EQ(r.code, 200);
+    EXPECT_EQ(r.msg, "文件存在，内容不为空");
+    EXPECT_EQ(dir.others({"note.txt"}), std::vector<std::string>{});
+}
+
+// Texts as Java holds them, in modified UTF-8: what is saved must read back exactly.
+TEST_F(FileStore, RoundTripsEveryKindOfText) {
+    const std::string emoji = "\xED\xA0\xBD\xED\xB8\x80";  // U+1F600 as two encoded surrogates
+    const std::vector<std::pair<const char*, std::string>> texts = {
+        {"one byte", "x"},
+        {"ascii", "Hello, world! 0123456789"},
+        {"chinese", "你好，世界。保存成功"},
+        {"U+0001 at an odd position", std::string("a\x01") + "b"},
+        {"U+0001 at an even position", std::string("\x01") + "ab"},
+        {"U+0001 everywhere", std::string(7, '\x01')},
+        {"U+0000 as Java encodes it", std::string("a\xC0\x80z")},
+        {"supplementary characters", "A" + emoji + "BCDEF" + emoji},
+        {"mixed", "é" + emoji + "中\x01\x7F"},
+    };
+    for (const auto& [what, text] : texts) {
+        ASSERT_EQ(write_file(text, file).code, 200) << what;
+        EXPECT_EQ(read_bytes(file), model_scramble(text)) << what;
+        Report r = read_file(file);
+        EXPECT_EQ(r.code, 200) << what;
+        EXPECT_EQ(r.msg, text) << what;
+    }
+}
+
+TEST_F(FileStore, LargeTextsRoundTripAtOddAndEvenLengths) {
+    std::mt19937 rng(7);
+    for (std::size_t n : {std::size_t{131071}, std::size_t{131072}, std::size_t{1} << 20,
+                          (std::size_t{1} << 20) + 3}) {
+        std::string text(n, ' ');
+        for (char& c : text) c = static_cast<char>(0x20 + rng() % 95);
+        ASSERT_EQ(write_file(text, file).code, 200);
+        Report r = read_file(file);
+        EXPECT_EQ(r.code, 200);
+        EXPECT_TRUE(r.msg == text) << "length " << n;
+    }
+}
+
+TEST_F(FileStore, ASaveReplacesALongerText) {
+    ASSERT_EQ(write_file("a much longer text than the next", file).code, 200);
+    ASSERT_EQ(write_file("short", file).code, 200);
+    EXPECT_EQ(read_bytes(file), model_scramble("short"));
+    EXPECT_EQ(read_file(file).msg, "short");
+}
+
+TEST_F(FileStore, EmptyPathsAreReportedAlikeAndTouchNothing) {
+    for (const std::optional<std::string>& path : {std::optional<std::string>(), std::optional<std::string>("")}) {
+        Report w = write_file("abc", path);
+        Report r = read_file(path);
+        Report q = query_file(path);
+        EXPECT_EQ(w.code, 601);
+        EXPECT_EQ(r.code, 701);
+        EXPECT_EQ(q.code, 801);
+        for (const Report& rep : {w, r, q}) EXPECT_EQ(rep.msg, kPathEmpty);
+    }
+    EXPECT_EQ(write_file(std::nullopt, "").code, 601);
+    EXPECT_EQ(dir.others({}), std::vector<std::string>{});
+}
+
+TEST_F(FileStore, EmptyContentDeletes) {
+    struct Case {
+        const char* what;
+        std::function<std::string()> make;  // prepares the target, returns its path
+        int code;
+        std::string msg;
+        bool gone;
+    };
+    const std::vector<Case> cases = {
+        {"existing file", [&] { write_bytes(file, "bda"); return file; }, 603, "内容为空，删除文件成功", true},
+        {"missing file in a writable directory", [&] { return dir / "never"; }, 603, "内容为空，删除文件成功", true},
+        {"missing directory", [&] { return dir / "no/such/file"; }, 604,
+         "内容为空，删除文件失败：No such file or directory", true},
+        {"empty directory", [&] { mkdir((dir / "empty").c_str(), 0755); return dir / "empty"; }, 603,
+         "内容为空，删除文件成功", true},
+        {"directory with a file", [&] {
+             mkdir((dir / "full").c_str(), 0755);
+             write_bytes(dir / "full/x", "x");
+             return dir / "full";
+         }, 604, "内容为空，删除文件失败：Directory not empty", false},
+    };
+    for (const auto& c : cases) {
+        for (const std::optional<std::string>& content : {std::optional<std::string>(), std::optional<std::string>("")}) {
+            std::string path = c.make();
+            Report r = write_file(content, path);
+            EXPECT_EQ(r.code, c.code) << c.what;
+            EXPECT_EQ(r.msg, c.msg) << c.what;
+            EXPECT_EQ(access(path.c_str(), F_OK) != 0, c.gone) << c.what;
+        }
+    }
+}
+
+TEST_F(FileStore, MissingAndEmptyFiles) {
+    Report r = read_file(file);
+    Report q = query_file(file);
+    EXPECT_EQ(r.code, 703);
+    EXPECT_EQ(q.code, 803);
+    EXPECT_EQ(r.msg, kNoFile);
+    EXPECT_EQ(q.msg, kNoFile);
+    EXPECT_NE(access(file.c_str(), F_OK), 0) << "reading must not create the file";
+
+    write_bytes(file, "");
+    r = read_file(file);
+    EXPECT_EQ(r.code, 200);
+    EXPECT_EQ(r.msg, "");
+    q = query_file(file);
+    EXPECT_EQ(q.code, 804);
+    EXPECT_EQ(q.msg, "文件存在，内容为空");
+
+    // A directory cannot be opened for update either.
+    EXPECT_EQ(read_file(dir.path()).code, 703);
+    EXPECT_EQ(query_file(dir.path()).code, 803);
+}
+
+TEST_F(FileStore, SaveThatCannotOpenReports606AndLeavesNothing) {
+    Report r = write_file("abc", dir / "no/such/file");
+    EXPECT_EQ(r.code, 606);
+    EXPECT_EQ(r.msg, "打开文件失败：No such file or directory");
+    r = write_file("abc", dir.path());
+    EXPECT_EQ(r.code, 606);
+    EXPECT_EQ(r.msg, "打开文件失败：Is a directory");
+    EXPECT_EQ(dir.others({}), std::vector<std::string>{});
+}
+
+// /dev/full takes three bytes into the stream's buffer and fails only when they are flushed
+// at close; 4096 bytes or more fail in the write itself.
+TEST_F(FileStore, DeviceWritesInPlaceWithTheStreamsReports) {
+    Report r = write_file("abc", "/dev/full");
+    EXPECT_EQ(r.code, 608);
+    EXPECT_EQ(r.msg, "关闭文件失败：No space left on device");
+    r = write_file(std::string(4096, 'x'), "/dev/full");
+    EXPECT_EQ(r.code, 607);
+    EXPECT_EQ(r.msg, "写入失败：No space left on device");
+    EXPECT_EQ(write_file("abc", "/dev/null").code, 200);
+}
+
+TEST_F(FileStore, PipeCannotBeMeasured) {
+    std::string fifo = dir / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    Report r = read_file(fifo);
+    EXPECT_EQ(r.code, 704);
+    EXPECT_EQ(r.msg, "读取内容失败：Illegal seek");
+    EXPECT_EQ(query_file(fifo).code, 200);  // an unmeasurable size counts as not empty
+}
+
+TEST_F(FileStore, FileThatIsReadableButNotWritableCountsAsMissing) {
+    ASSERT_EQ(write_file("keep me", file).code, 200);
+    chmod(file.c_str(), 0644);
+    Report r, q, w;
+    if (!as_unprivileged_user([&] {
+            r = read_file(file);
+            q = query_file(file);
+            w = write_file("replace", file);
+        })) {
+        GTEST_SKIP() << "needs root to switch to an unprivileged user";
+    }
+    EXPECT_EQ(r.code, 703);
+    EXPECT_EQ(r.msg, kNoFile);
+    EXPECT_EQ(q.code, 803);
+    EXPECT_EQ(w.code, 606);
+    EXPECT_EQ(w.msg, "打开文件失败：Permission denied");
+    EXPECT_EQ(read_file(file).msg, "keep me");
+}
+
+// A file-size limit makes the write itself fail: the old text must survive, and the temporary
+// file must be gone. (The VM ignores SIGXFSZ, so the write returns EFBIG.)
+TEST_F(FileStore, FailedSaveKeepsTheOldTextAndLeavesNoTemporaryFile) {
+    ASSERT_EQ(write_file("the old text", file).code, 200);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    Report r = write_file(std::string(10000, 'n'), file);
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_EQ(r.code, 607);
+    EXPECT_EQ(r.msg, "写入失败：File too large");
+    EXPECT_EQ(read_file(file).msg, "the old text");
+    EXPECT_EQ(dir.others({"note.txt"}), std::vector<std::string>{});
+}
+
+TEST_F(FileStore, SaveKeepsPermissionBitsAndSymbolicLinks) {
+    ASSERT_EQ(write_file("first", file).code, 200);
+    ASSERT_EQ(chmod(file.c_str(), 0640), 0);
+    ASSERT_EQ(symlink("note.txt", (dir / "link").c_str()), 0);
+    ASSERT_EQ(write_file("second", dir / "link").code, 200);
+    struct stat st {};
+    ASSERT_EQ(lstat((dir / "link").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link must stay a link";
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(read_file(file).msg, "second");
+
+    // A dangling link names the file to create.
+    ASSERT_EQ(symlink("target.txt", (dir / "dangling").c_str()), 0);
+    ASSERT_EQ(write_file("third", dir / "dangling").code, 200);
+    EXPECT_EQ(read_bytes(dir / "target.txt"), model_scramble("third"));
+    EXPECT_EQ(dir.others({"note.txt", "link", "dangling", "target.txt"}), std::vector<std::string>{});
+}
+
+// Files not written by the library: standard UTF-8 from other tools, and arbitrary bytes.
+TEST_F(FileStore, ForeignFilesReadSafely) {
+    struct Case {
+        std::string plain;
+        std::u16string expected;
+    };
+    const std::vector<Case> cases = {
+        {"A\xF0\x9F\x98\x80" "BCDEF", u"A\U0001F600BCDEF"},
+        {"\xFF", u"\uFFFD"},
+        {std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
+        {"\xE4\xB8", u"\uFFFD\uFFFD"},
+        {"\xC0\x80", std::u16string(1, u'\0')},
+        {"\xED\xA0\x80", u"\xD800"},
+        {"\xF8\x88\x80\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
+        {"ok\xC3", u"ok\uFFFD"},
+    };
+    for (const auto& c : cases) {
+        write_bytes(file, model_scramble(c.plain));
+        JNIEnv* e = env();
+        jobject record = new_record();
+        call_object("readFile", "(Lcom/zelk/kiv/jni/JniModel;Ljava/lang/String;)Lcom/zelk/kiv/jni/JniModel;",
+                    record, jstr(file));
+        jclass cls = e->FindClass("com/zelk/kiv/jni/JniModel");
+        auto msg = static_cast<jstring>(e->GetObjectField(record, e->GetFieldID(cls, "msg", "Ljava/lang/String;")));
+        ASSERT_NE(msg, nullptr);
+        EXPECT_EQ(units_of(msg), c.expected);
+    }
+    std::mt19937 rng(11);
+    for (int i = 0; i < 200; ++i) {
+        std::string bytes(rng() % 64, '\0');
+        for (char& b : bytes) b = static_cast<char>(rng());
+        write_bytes(file, bytes);
+        Report r = read_file(file);
+        EXPECT_EQ(r.code, 200);
+        EXPECT_TRUE(r.msg.has_value());
+    }
+}
+
+// Saves and reads of one path on several threads: every read sees one complete saved text.
+TEST_F(FileStore, ConcurrentSavesAndReadsNeverSeeAPartialText) {
+    std::vector<std::string> texts;
+    for (int i = 0; i < 4; ++i) texts.push_back(std::string(1000 + i * 3000, static_cast<char>('a' + i)));
+    ASSERT_EQ(write_file(texts[0], file).code, 200);
+    std::atomic<int> bad{0};
+    std::atomic<int> reads{0};
+    on_threads(6, [&](int t) {
+        for (int i = 0; i < 60; ++i) {
+            if (t < 3) {
+                if (write_file(texts[(t + i) % texts.size()], file).code != 200) ++bad;
+            } else {
+                Report r = read_file(file);
+                ++reads;
+                bool whole = r.code == 200 && std::find(texts.begin(), texts.end(), *r.msg) != texts.end();
+                if (!whole) ++bad;
+            }
+        }
+    });
+    EXPECT_EQ(bad.load(), 0);
+    EXPECT_EQ(reads.load(), 180);
+    EXPECT_EQ(dir.others({"note.txt"}), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace kiv::test

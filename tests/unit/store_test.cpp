@@ -1,0 +1,94 @@
+// The file store without a VM: message texts, and the save paths that only a real directory
+// layout or another user can produce.
+
+#include <gtest/gtest.h>
+#include <sys/fsuid.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "filestore/status.h"
+#include "filestore/store.h"
+#include "tests/support/files.h"
+
+namespace kiv::store {
+namespace {
+
+using test::TempDir;
+
+TEST(Status, MessagesJoinTextAndDescriptionWithoutSpace) {
+    char out[kMaxMessage];
+    format_message({607, msg::kWriteFailed, ENOSPC}, out, sizeof out);
+    EXPECT_STREQ(out, "写入失败：No space left on device");
+    format_message({200, msg::kSaved}, out, sizeof out);
+    EXPECT_STREQ(out, "保存成功");
+    // The prefixes' byte lengths, full-width colon included.
+    EXPECT_EQ(std::strlen(msg::kDeleteFailed), 36u);
+    EXPECT_EQ(std::strlen(msg::kWriteFailed), 15u);
+    EXPECT_EQ(std::strlen(msg::kCloseFailed), 21u);
+    EXPECT_EQ(std::strlen(msg::kReadFailed), 21u);
+    // A buffer too small cuts the message and still terminates it.
+    char tiny[4];
+    EXPECT_EQ(format_message({200, "abcdef"}, tiny, sizeof tiny), 3u);
+    EXPECT_STREQ(tiny, "abc");
+}
+
+Status save_text(const std::string& path, const std::string& text, SaveMode mode = SaveMode::replace) {
+    std::string stored = test::model_scramble(text);
+    return save(path.c_str(), reinterpret_cast<const unsigned char*>(stored.data()), stored.size(), mode);
+}
+
+std::string read_text(const std::string& path) {
+    sys::Buffer text;
+    std::size_t n = 0;
+    Status s = read_file(path.c_str(), text, n);
+    return s.code == kOk ? std::string(text.chars(), n) : "<" + std::to_string(s.code) + ">";
+}
+
+TEST(Save, CreateNewPublishesOnlyWhereNothingIs) {
+    TempDir dir;
+    std::string file = dir / "id";
+    EXPECT_EQ(save_text(file, "first", SaveMode::create_new).code, 200);
+    Status s = save_text(file, "second", SaveMode::create_new);
+    EXPECT_EQ(s.code, 607);
+    EXPECT_EQ(s.err, EEXIST);
+    EXPECT_EQ(read_text(file), "first");
+    EXPECT_EQ(dir.others({"id"}), std::vector<std::string>{});
+}
+
+// A directory that refuses new files leaves writing in place as the only way to save a
+// writable file in it; an unwritable file in such a directory is refused outright.
+TEST(Save, WritesInPlaceWhereTheDirectoryRefusesNewFiles) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to an unprivileged user";
+    TempDir dir;
+    std::string file = dir / "note";
+    ASSERT_EQ(save_text(file, "old").code, 200);
+    ASSERT_EQ(chmod(file.c_str(), 0666), 0);
+    std::string locked = dir / "locked";
+    ASSERT_EQ(save_text(locked, "keep").code, 200);
+    ASSERT_EQ(chmod(locked.c_str(), 0644), 0);
+    setfsuid(65534);
+    Status in_place = save_text(file, "new text");
+    Status refused = save_text(locked, "replace");
+    Status missing = save_text(dir / "absent", "x");
+    setfsuid(0);
+    EXPECT_EQ(in_place.code, 200);
+    EXPECT_EQ(read_text(file), "new text");
+    EXPECT_EQ(refused.code, 606);
+    EXPECT_EQ(refused.err, EACCES);
+    EXPECT_EQ(read_text(locked), "keep");
+    EXPECT_EQ(missing.code, 606);
+    EXPECT_EQ(missing.err, EACCES);
+    EXPECT_EQ(dir.others({"note", "locked"}), std::vector<std::string>{});
+}
+
+TEST(Save, TooLongANameForATemporaryFileFallsBackToWritingInPlace) {
+    TempDir dir;
+    std::string file = dir / std::string(250, 'n');  // leaves no room for the temporary suffix
+    EXPECT_EQ(save_text(file, "long name").code, 200);
+    EXPECT_EQ(read_text(file), "long name");
+}
+
+}  // namespace
+}  // namespace kiv::store
