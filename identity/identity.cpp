@@ -18,14 +18,16 @@ namespace {
 enum class Lookup {
     found,      // a stored identity contains the tag
     no_file,    // nothing at the path: a new identity may only be published if still nothing is
-    replace,    // an identity for another tag, an empty file, or a file we cannot open "r+"
-    failed,     // the file exists but could not be measured or read: leave it alone
+    replace,    // an identity for another tag, or an empty file
+    failed,     // the file could not be opened, measured or read: leave it alone
 };
 
 Lookup lookup(const char* path, const unsigned char* tag, std::size_t tag_len,
               sys::Buffer& scrambled, std::size_t& n) {
     sys::Fd fd(store::open_existing(path));
-    if (!fd) return errno == ENOENT ? Lookup::no_file : Lookup::replace;
+    // Only a missing file lets a new identity be made; any other failure to open it (a file we
+    // may not write, a directory, a transient error) must not cost the stored identity.
+    if (!fd) return errno == ENOENT ? Lookup::no_file : Lookup::failed;
     int err = 0;
     std::size_t size = 0;
     if (!store::measure(fd.get(), size, err)) return Lookup::failed;

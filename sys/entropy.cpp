@@ -28,7 +28,7 @@ bool read_urandom(unsigned char* out, size_t n) noexcept {
 }  // namespace
 
 bool entropy(void* buf, size_t n) noexcept {
-    if (fault(ENOSYS)) return false;
+    if (fault(ENOSYS, "entropy")) return false;
 #if defined(__ANDROID__)
     // bionic's generator is seeded from the kernel and never fails.
     arc4random_buf(buf, n);

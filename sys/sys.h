@@ -18,92 +18,92 @@ namespace kiv::sys {
 
 #ifdef KIV_FAULT_INJECTION
 // Defined by the test support: counts failable calls on the calling thread and answers true,
-// with errno set to `err`, for the one it was told to fail.
-bool fault(int err) noexcept;
+// with errno set to `err`, for the one it was told to fail. `call` names the call.
+bool fault(int err, const char* call) noexcept;
 #else
-constexpr bool fault(int) noexcept { return false; }
+constexpr bool fault(int, const char*) noexcept { return false; }
 #endif
 
 inline int open(const char* path, int flags, mode_t mode = 0) noexcept {
-    if (fault(EACCES)) return -1;
+    if (fault(EACCES, "open")) return -1;
     return ::open(path, flags | O_CLOEXEC, mode);
 }
 inline int close(int fd) noexcept {
-    if (fault(EIO)) {
+    if (fault(EIO, "close")) {
         ::close(fd);  // the descriptor is gone either way, as after a real failed close
         return -1;
     }
     return ::close(fd);
 }
 inline ssize_t pread(int fd, void* buf, size_t n, off_t offset) noexcept {
-    if (fault(EIO)) return -1;
+    if (fault(EIO, "pread")) return -1;
     return ::pread(fd, buf, n, offset);
 }
 inline ssize_t write(int fd, const void* buf, size_t n) noexcept {
-    if (fault(ENOSPC)) return -1;
+    if (fault(ENOSPC, "write")) return -1;
     return ::write(fd, buf, n);
 }
 inline off_t lseek(int fd, off_t offset, int whence) noexcept {
-    if (fault(ESPIPE)) return -1;
+    if (fault(ESPIPE, "lseek")) return -1;
     return ::lseek(fd, offset, whence);
 }
 inline int fsync(int fd) noexcept {
-    if (fault(EIO)) return -1;
+    if (fault(EIO, "fsync")) return -1;
     return ::fsync(fd);
 }
 inline int fstat(int fd, struct stat* st) noexcept {
-    if (fault(EIO)) return -1;
+    if (fault(EIO, "fstat")) return -1;
     return ::fstat(fd, st);
 }
 inline int stat(const char* path, struct stat* st) noexcept {
-    if (fault(EIO)) return -1;
+    if (fault(EIO, "stat")) return -1;
     return ::stat(path, st);
 }
 inline int lstat(const char* path, struct stat* st) noexcept {
-    if (fault(EIO)) return -1;
+    if (fault(EIO, "lstat")) return -1;
     return ::lstat(path, st);
 }
 inline ssize_t readlink(const char* path, char* buf, size_t n) noexcept {
-    if (fault(EIO)) return -1;
+    if (fault(EIO, "readlink")) return -1;
     return ::readlink(path, buf, n);
 }
 inline int rename(const char* from, const char* to) noexcept {
-    if (fault(EXDEV)) return -1;
+    if (fault(EXDEV, "rename")) return -1;
     return ::rename(from, to);
 }
 inline int link(const char* from, const char* to) noexcept {
-    if (fault(EPERM)) return -1;
+    if (fault(EPERM, "link")) return -1;
     return ::link(from, to);
 }
 inline int unlink(const char* path) noexcept {
-    if (fault(EBUSY)) return -1;
+    if (fault(EBUSY, "unlink")) return -1;
     return ::unlink(path);
 }
 inline int remove(const char* path) noexcept {
-    if (fault(EBUSY)) return -1;
+    if (fault(EBUSY, "remove")) return -1;
     return std::remove(path);
 }
 inline int fchmod(int fd, mode_t mode) noexcept {
-    if (fault(EPERM)) return -1;
+    if (fault(EPERM, "fchmod")) return -1;
     return ::fchmod(fd, mode);
 }
 inline FILE* fopen(const char* path, const char* mode) noexcept {
-    if (fault(EACCES)) return nullptr;
+    if (fault(EACCES, "fopen")) return nullptr;
     return std::fopen(path, mode);
 }
 inline size_t fwrite(const void* buf, size_t size, size_t count, FILE* f) noexcept {
-    if (fault(ENOSPC)) return 0;
+    if (fault(ENOSPC, "fwrite")) return 0;
     return std::fwrite(buf, size, count, f);
 }
 inline int fclose(FILE* f) noexcept {
-    if (fault(EIO)) {
+    if (fault(EIO, "fclose")) {
         std::fclose(f);
         return EOF;
     }
     return std::fclose(f);
 }
 inline void* malloc(size_t n) noexcept {
-    if (fault(ENOMEM)) return nullptr;
+    if (fault(ENOMEM, "malloc")) return nullptr;
     return std::malloc(n == 0 ? 1 : n);
 }
 

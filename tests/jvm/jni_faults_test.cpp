@@ -1,0 +1,150 @@
+// What the entry points do when the VM itself fails them: a string's bytes that cannot be
+// handed out, a record class or field that cannot be found, a null record. Nothing real makes
+// a healthy VM fail these calls, so the failures are injected: the calling thread's JNI
+// function table is swapped for a copy with one entry replaced, and the library's exported
+// function is called directly with that environment.
+
+#include <dlfcn.h>
+
+#include "tests/jvm/jvm.h"
+#include "tests/support/files.h"
+
+namespace kiv::test {
+namespace {
+
+const JNINativeInterface_* g_real = nullptr;
+int g_calls_left = 0;  // the how-manieth call of the replaced function fails
+
+const char* failing_get_string_utf_chars(JNIEnv* e, jstring s, jboolean* copy) {
+    if (--g_calls_left == 0) {
+        g_real->ThrowNew(e, g_real->FindClass(e, "java/lang/OutOfMemoryError"), "injected");
+        return nullptr;
+    }
+    return g_real->GetStringUTFChars(e, s, copy);
+}
+
+jfieldID failing_get_field_id(JNIEnv* e, jclass c, const char* name, const char* sig) {
+    if (--g_calls_left == 0) {
+        g_real->ThrowNew(e, g_real->FindClass(e, "java/lang/NoSuchFieldError"), name);
+        return nullptr;
+    }
+    return g_real->GetFieldID(e, c, name, sig);
+}
+
+// Runs fn with the calling thread's JNI functions replaced by `table` for its duration.
+template <typename Fn>
+void with_table(JNINativeInterface_& table, Fn fn) {
+    JNIEnv* e = env();
+    g_real = e->functions;
+    e->functions = &table;
+    fn(e);
+    e->functions = g_real;
+}
+
+template <typename F>
+F exported(const char* name) {
+    void* lib = dlopen(KIV_TEST_LIBRARY, RTLD_NOW | RTLD_NOLOAD);
+    EXPECT_NE(lib, nullptr);
+    return reinterpret_cast<F>(dlsym(lib, name));
+}
+
+class JniFaults : public JvmTest {
+protected:
+    void SetUp() override {
+        JvmTest::SetUp();
+        call_object("test", "()Ljava/lang/String;");  // loads the library
+    }
+    TempDir dir;
+};
+
+using WriteFn = jobject (*)(JNIEnv*, jclass, jobject, jstring, jstring);
+using ReadFn = jobject (*)(JNIEnv*, jclass, jobject, jstring);
+using IdentityFn = jstring (*)(JNIEnv*, jclass, jstring, jstring);
+
+TEST_F(JniFaults, UnobtainableStringsAreReportedWithNoExceptionLeftPending) {
+    auto write = exported<WriteFn>("Java_com_zelk_kiv_jni_NativeLoader_writeFile");
+    auto read = exported<ReadFn>("Java_com_zelk_kiv_jni_NativeLoader_readFile");
+    auto query = exported<ReadFn>("Java_com_zelk_kiv_jni_NativeLoader_queryFile");
+    std::string file = dir / "f";
+    write_bytes(file, "bda");
+    JNINativeInterface_ table = *env()->functions;
+    table.GetStringUTFChars = failing_get_string_utf_chars;
+
+    struct Case {
+        const char* what;
+        int nth;
+        std::function<jobject(JNIEnv*, jobject)> call;
+        int code;
+        const char* msg;
+    };
+    const std::vector<Case> cases = {
+        {"writeFile path", 1, [&](JNIEnv* e, jobject r) { return write(e, nullptr, r, jstr("new"), jstr(file)); }, 602, "路径转换失败"},
+        {"writeFile content", 2, [&](JNIEnv* e, jobject r) { return write(e, nullptr, r, jstr("new"), jstr(file)); }, 605, "内容转换错误"},
+        {"readFile path", 1, [&](JNIEnv* e, jobject r) { return read(e, nullptr, r, jstr(file)); }, 702, "路径转换失败"},
+        {"queryFile path", 1, [&](JNIEnv* e, jobject r) { return query(e, nullptr, r, jstr(file)); }, 802, "路径转换失败"},
+    };
+    for (const auto& c : cases) {
+        jobject record = new_record();
+        jobject returned = nullptr;
+        g_calls_left = c.nth;
+        with_table(table, [&](JNIEnv* e) { returned = c.call(e, record); });
+        EXPECT_FALSE(env()->ExceptionCheck()) << c.what;
+        env()->ExceptionClear();
+        EXPECT_TRUE(env()->IsSameObject(returned, record)) << c.what;
+        Report r = report_of(record);
+        EXPECT_EQ(r.code, c.code) << c.what;
+        EXPECT_EQ(r.msg, c.msg) << c.what;
+        EXPECT_EQ(read_bytes(file), "bda") << c.what << ": the file must be untouched";
+    }
+
+    auto identity = exported<IdentityFn>("Java_com_zelk_kiv_jni_NativeLoader_getDeviceIdentification");
+    for (int nth : {1, 2}) {  // the path's bytes, then the tag's
+        jstring id = jstr("not null");
+        g_calls_left = nth;
+        with_table(table, [&](JNIEnv* e) { id = identity(e, nullptr, jstr("tag"), jstr(dir / "id")); });
+        EXPECT_FALSE(env()->ExceptionCheck()) << "identity, failing call " << nth;
+        env()->ExceptionClear();
+        EXPECT_EQ(id, nullptr);
+    }
+    EXPECT_EQ(dir.others({"f"}), std::vector<std::string>{});
+}
+
+// A broken Java side must surface as the VM's own exception, not as a crash or a half report.
+TEST_F(JniFaults, MissingRecordFieldLeavesTheRecordUntouchedAndTheErrorPending) {
+    auto write = exported<WriteFn>("Java_com_zelk_kiv_jni_NativeLoader_writeFile");
+    JNINativeInterface_ table = *env()->functions;
+    table.GetFieldID = failing_get_field_id;
+    for (int nth : {1, 2}) {  // "code", then "msg"
+        std::string file = dir / ("f" + std::to_string(nth));
+        jobject record = new_record();
+        jobject returned = nullptr;
+        g_calls_left = nth;
+        with_table(table, [&](JNIEnv* e) { returned = write(e, nullptr, record, jstr("x"), jstr(file)); });
+        JNIEnv* e = env();
+        EXPECT_TRUE(e->ExceptionCheck()) << "NoSuchFieldError must stay pending";
+        e->ExceptionClear();
+        EXPECT_TRUE(e->IsSameObject(returned, record));
+        Report r = report_of(record);
+        EXPECT_EQ(r.code, 0);
+        EXPECT_EQ(r.msg, std::nullopt);
+        EXPECT_EQ(read_bytes(file), std::nullopt) << "nothing may be written";
+    }
+}
+
+TEST_F(JniFaults, NullRecordGivesNullAndTouchesNothing) {
+    std::string file = dir / "f";
+    const char* write_sig =
+        "(Lcom/zelk/kiv/jni/JniModel;Ljava/lang/String;Ljava/lang/String;)Lcom/zelk/kiv/jni/JniModel;";
+    const char* read_sig = "(Lcom/zelk/kiv/jni/JniModel;Ljava/lang/String;)Lcom/zelk/kiv/jni/JniModel;";
+    EXPECT_EQ(call_object("writeFile", write_sig, nullptr, jstr("abc"), jstr(file)), nullptr);
+    EXPECT_EQ(read_bytes(file), std::nullopt);
+    EXPECT_EQ(call_object("writeFile", write_sig, nullptr, nullptr, nullptr), nullptr);
+    write_bytes(file, "bda");
+    EXPECT_EQ(call_object("writeFile", write_sig, nullptr, jstr(""), jstr(file)), nullptr);
+    EXPECT_EQ(read_bytes(file), "bda") << "an empty save with a null record must not delete";
+    EXPECT_EQ(call_object("readFile", read_sig, nullptr, jstr(file)), nullptr);
+    EXPECT_EQ(call_object("queryFile", read_sig, nullptr, jstr(file)), nullptr);
+}
+
+}  // namespace
+}  // namespace kiv::test
