@@ -1,0 +1,152 @@
+#pragma once
+// Runs the kiv tool as a child process the way a shell would, feeding its standard input and
+// collecting its standard output, standard error and exit code. Header-only, so that the tests
+// that run inside a JVM can use it too.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace kiv::tool_test {
+
+struct Outcome {
+    int exit_code = -1;  // -1 if the child did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs `tool args...` with `input` on standard input. With stdout_file given, standard output
+// goes to that file instead of being captured (to make it fail: "/dev/full").
+inline Outcome run_child(const std::string& tool, const std::vector<std::string>& args,
+                         const std::string& input = {},
+                         const std::optional<std::string>& stdout_file = std::nullopt) {
+    // A child that exits without reading all its input must not kill the test with SIGPIPE.
+    struct sigaction old{};
+    sigaction(SIGPIPE, nullptr, &old);
+    if (old.sa_handler == SIG_DFL) signal(SIGPIPE, SIG_IGN);
+
+    Outcome outcome;
+    int in[2], out[2], err[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+        outcome.err = "pipe failed";
+        return outcome;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    if (stdout_file) {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, stdout_file->c_str(),
+                                         O_WRONLY, 0);
+    } else {
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    }
+    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+
+    std::vector<char*> argv{const_cast<char*>(tool.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    int rc = posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    if (rc != 0) {
+        close(in[1]);
+        close(out[0]);
+        close(err[0]);
+        outcome.err = "posix_spawn failed";
+        return outcome;
+    }
+
+    fcntl(in[1], F_SETFL, O_NONBLOCK);
+    std::size_t fed = 0;
+    int to_child = in[1];
+    if (input.empty()) {
+        close(to_child);
+        to_child = -1;
+    }
+    int from_child[2] = {out[0], err[0]};
+    std::string* sink[2] = {&outcome.out, &outcome.err};
+    while (to_child >= 0 || from_child[0] >= 0 || from_child[1] >= 0) {
+        pollfd fds[3] = {{to_child, POLLOUT, 0}, {from_child[0], POLLIN, 0}, {from_child[1], POLLIN, 0}};
+        if (poll(fds, 3, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (to_child >= 0 && fds[0].revents != 0) {
+            ssize_t n = write(to_child, input.data() + fed, input.size() - fed);
+            if (n > 0) fed += static_cast<std::size_t>(n);
+            if ((n < 0 && errno != EAGAIN && errno != EINTR) || fed == input.size()) {
+                close(to_child);
+                to_child = -1;
+            }
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (from_child[i] < 0 || fds[i + 1].revents == 0) continue;
+            char buf[65536];
+            ssize_t n = read(from_child[i], buf, sizeof buf);
+            if (n > 0) {
+                sink[i]->append(buf, static_cast<std::size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                close(from_child[i]);
+                from_child[i] = -1;
+            }
+        }
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status)) outcome.exit_code = WEXITSTATUS(status);
+    return outcome;
+}
+
+// A fresh directory, removed with everything in it at the end of the scope.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "kiv-tool-XXXXXX").string();
+        path_ = mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    ~TempDir() {
+        std::error_code ec;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+    }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+inline bool exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+inline std::string file_bytes(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+inline void put_file(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+}  // namespace kiv::tool_test

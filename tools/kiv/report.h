@@ -1,0 +1,32 @@
+#pragma once
+// Exit codes and the diagnostics that go with them.
+
+#include <string_view>
+
+#include "filestore/status.h"
+
+namespace kiv::tool {
+
+enum Exit : int {
+    kExitOk = 0,
+    kExitFailed = 1,  // the operation failed; its status code and message were printed
+    kExitUsage = 2,   // the command line was wrong; nothing was touched
+    kExitIo = 3,      // the tool's own standard input or output failed (or memory ran out)
+};
+
+// A short English reading of a status code, for the people who do not read the messages.
+const char* gloss(int code);
+
+// Prints "kiv: CODE MESSAGE (gloss)" on standard error, the message being the library's own
+// (format_message), and returns kExitFailed.
+int fail(const store::Status& status);
+
+// Prints "kiv: TEXT" on standard error and returns kExitFailed, for failures that carry no
+// status code (an identity that could not be got or made).
+int fail(std::string_view text);
+
+// Reports a failure of the tool's own stream (`what`: "read standard input", ...) and returns
+// kExitIo. A closed pipe on standard output is not worth a message: the reader went away.
+int stream_failure(std::string_view what, int err);
+
+}  // namespace kiv::tool
