@@ -45,30 +45,38 @@ bool read_exact(int fd, void* buf, std::size_t n, off_t offset, int& err) noexce
 }
 
 bool read_unscrambled(int fd, std::size_t n, unsigned char* out, int& err) noexcept {
-    // The file holds the even-position bytes first and the odd-position bytes after them, so
-    // matching slices of the two halves are read side by side and interleaved into out.
-    constexpr std::size_t kSlice = 64 * 1024;
-    const std::size_t front = n - n / 2;
+    // The file holds the even-position bytes (the front) first and the odd-position bytes (the
+    // back) after them. The front is read straight into the top of out; the back is streamed
+    // through a small stack buffer and each slice interleaved into out below the front bytes
+    // still to be used, so no second buffer of the file's size is needed.
+    constexpr std::size_t kSlice = 8 * 1024;
+    constexpr std::size_t kMinSlice = 256;
     const std::size_t pairs = n / 2;
-    sys::Buffer scratch(std::min(n, 2 * kSlice));
-    if (!scratch) {
-        err = ENOMEM;
-        return false;
+    const std::size_t front = n - pairs;
+    unsigned char* f = out + pairs;  // front[k] is at out[pairs + k]
+    if (!read_exact(fd, f, front, 0, err)) return false;
+
+    unsigned char back[kSlice];
+    std::size_t k = 0;
+    for (;;) {
+        // Pairs k to k + m - 1 land in out[2k, 2k + 2m), which must end where their front
+        // bytes begin: m <= (pairs - k) / 2.
+        const std::size_t m = std::min(kSlice, (pairs - k) / 2);
+        if (m < kMinSlice) break;
+        if (!read_exact(fd, back, m, static_cast<off_t>(front + k), err)) return false;
+        unscramble_pairs(f + k, back, m, out + 2 * k);
+        k += m;
     }
-    unsigned char* f = scratch.get();
-    for (std::size_t k = 0; k < pairs; k += kSlice) {
-        const std::size_t m = std::min(kSlice, pairs - k);
-        unsigned char* b = f + m;
-        if (!read_exact(fd, f, m, static_cast<off_t>(k), err) ||
-            !read_exact(fd, b, m, static_cast<off_t>(front + k), err)) {
-            return false;
-        }
-        unscramble_pairs(f, b, m, out + 2 * k);
+    // The last pairs overlap their own front bytes: one at a time, each front byte read before
+    // its pair is written.
+    const std::size_t rest = pairs - k;
+    if (!read_exact(fd, back, rest, static_cast<off_t>(front + k), err)) return false;
+    for (std::size_t j = 0; j < rest; ++j, ++k) {
+        const unsigned char even = f[k];
+        out[2 * k] = static_cast<unsigned char>(even - 1);
+        out[2 * k + 1] = static_cast<unsigned char>(back[j] + 1);
     }
-    if (n % 2 != 0) {  // the last even-position byte has no partner
-        if (!read_exact(fd, f, 1, static_cast<off_t>(front - 1), err)) return false;
-        out[n - 1] = static_cast<unsigned char>(f[0] - 1);
-    }
+    if (n % 2 != 0) out[n - 1] = static_cast<unsigned char>(out[n - 1] - 1);  // already in place
     return true;
 }
 

@@ -19,8 +19,8 @@ bool measure(int fd, std::size_t& size, int& err) noexcept;
 // early counts as an I/O error (EIO).
 bool read_exact(int fd, void* buf, std::size_t n, off_t offset, int& err) noexcept;
 
-// Reads the n stored bytes of a scrambled file and writes its n plain bytes to out, streaming
-// the two halves of the file through a small scratch buffer.
+// Reads the n stored bytes of a scrambled file and writes its n plain bytes to out, using no
+// other heap memory.
 bool read_unscrambled(int fd, std::size_t n, unsigned char* out, int& err) noexcept;
 
 // Reads a whole stored file of n bytes as it is, into a new buffer of n + 1 bytes with a zero

@@ -46,6 +46,25 @@ std::string read_text(const std::string& path) {
     return s.code == kOk ? std::string(text.chars(), n) : "<" + std::to_string(s.code) + ">";
 }
 
+// Reading streams the back half of a file through slices that shrink near the end: every
+// length, odd and even, around each slice boundary must read back exactly, any bytes.
+TEST(Read, EveryLengthReadsBackExactly) {
+    TempDir dir;
+    std::string file = dir / "f";
+    std::vector<std::size_t> lengths;
+    for (std::size_t n = 1; n <= 1100; ++n) lengths.push_back(n);
+    for (std::size_t base : {16384u, 32768u, 65536u, 262144u}) {
+        for (std::size_t d = 0; d < 5; ++d) lengths.push_back(base - 2 + d);
+    }
+    unsigned seed = 1;
+    for (std::size_t n : lengths) {
+        std::string text(n, '\0');
+        for (char& c : text) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 16);
+        ASSERT_EQ(save_text(file, text).code, 200);
+        ASSERT_EQ(read_text(file), text) << "length " << n;
+    }
+}
+
 TEST(Save, CreateNewPublishesOnlyWhereNothingIs) {
     TempDir dir;
     std::string file = dir / "id";
