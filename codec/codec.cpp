@@ -114,11 +114,13 @@ bool disjoint(const void* in, const void* out, std::size_t n) noexcept {
 }  // namespace
 
 void scramble_in_place(unsigned char* buf, std::size_t n, const codec_kernels& k) noexcept {
+  if (n == 0) return;  // buf may be null then
   unsigned char scratch[scratch_size];
   scramble_rec(buf, n, k, scratch);
 }
 
 void unscramble_in_place(unsigned char* buf, std::size_t n, const codec_kernels& k) noexcept {
+  if (n == 0) return;
   unsigned char scratch[scratch_size];
   unscramble_rec(buf, n, k, scratch);
 }

@@ -5,6 +5,9 @@
 // Stores that straddle cache lines are costly once the output is not in L1, so
 // after one unaligned first block the loops restart where one output stream is
 // 32-byte aligned (redoing a few bytes is harmless: outputs never feed inputs).
+// For large inputs that aligned stream is written with non-temporal stores:
+// the output no longer fits in L2 anyway, and skipping the read-for-ownership
+// of its lines saves memory traffic.
 #include <immintrin.h>
 
 #include <cstdint>
@@ -15,6 +18,21 @@ namespace kiv {
 namespace detail {
 namespace {
 
+// Input sizes from which the aligned stream is written non-temporally. The
+// single output stream of unscramble is cheap to keep cached for longer.
+constexpr std::size_t scramble_stream_from = std::size_t{1} << 20;
+constexpr std::size_t unscramble_stream_from = std::size_t{4} << 20;
+
+template <bool Stream>
+inline void store_aligned_stream(unsigned char* p, __m256i v) noexcept {
+  if (Stream) {
+    _mm256_stream_si256(reinterpret_cast<__m256i*>(p), v);
+  } else {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+  }
+}
+
+template <bool Stream>
 inline void scramble_block(const unsigned char* in, unsigned char* front, unsigned char* back,
                            __m256i split, __m256i one) noexcept {
   // Loading the 16-byte quarters as [0 | 2] and [1 | 3] leaves each lane's
@@ -27,12 +45,12 @@ inline void scramble_block(const unsigned char* in, unsigned char* front, unsign
       _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 48)), 1);
   const __m256i sa = _mm256_shuffle_epi8(a, split);
   const __m256i sb = _mm256_shuffle_epi8(b, split);
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(front),
-                      _mm256_add_epi8(_mm256_unpacklo_epi64(sa, sb), one));
+  store_aligned_stream<Stream>(front, _mm256_add_epi8(_mm256_unpacklo_epi64(sa, sb), one));
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(back),
                       _mm256_sub_epi8(_mm256_unpackhi_epi64(sa, sb), one));
 }
 
+template <bool Stream>
 inline void unscramble_block(const unsigned char* front, const unsigned char* back,
                              unsigned char* out, __m256i one) noexcept {
   // Qwords [q0 q1 q2 q3] -> [q0 q2 q1 q3], so the in-lane unpacks produce
@@ -41,8 +59,8 @@ inline void unscramble_block(const unsigned char* front, const unsigned char* ba
       _mm256_sub_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(front)), one), 0xD8);
   const __m256i b = _mm256_permute4x64_epi64(
       _mm256_add_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(back)), one), 0xD8);
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_unpacklo_epi8(f, b));
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), _mm256_unpackhi_epi8(f, b));
+  store_aligned_stream<Stream>(out, _mm256_unpacklo_epi8(f, b));
+  store_aligned_stream<Stream>(out + 32, _mm256_unpackhi_epi8(f, b));
 }
 
 }  // namespace
@@ -55,10 +73,16 @@ void scramble_avx2(const unsigned char* in, std::size_t n, unsigned char* front,
   const __m256i one = _mm256_set1_epi8(1);
   std::size_t i = 0;
   if (n >= 256) {
-    scramble_block(in, front, back, split, one);
+    scramble_block<false>(in, front, back, split, one);
     i = 2 * (32 - (reinterpret_cast<std::uintptr_t>(front) & 31));  // front + i/2 aligned
+    if (n >= scramble_stream_from) {
+      for (; i + 64 <= n; i += 64)
+        scramble_block<true>(in + i, front + i / 2, back + i / 2, split, one);
+      _mm_sfence();
+    }
   }
-  for (; i + 64 <= n; i += 64) scramble_block(in + i, front + i / 2, back + i / 2, split, one);
+  for (; i + 64 <= n; i += 64)
+    scramble_block<false>(in + i, front + i / 2, back + i / 2, split, one);
   scramble_scalar(in + i, n - i, front + i / 2, back + i / 2);
 }
 
@@ -67,10 +91,17 @@ void unscramble_pairs_avx2(const unsigned char* front, const unsigned char* back
   const __m256i one = _mm256_set1_epi8(1);
   std::size_t k = 0;
   if (pairs >= 128) {
-    unscramble_block(front, back, out, one);
-    k = (32 - (reinterpret_cast<std::uintptr_t>(out) & 31)) / 2;  // aligned unless out is odd
+    unscramble_block<false>(front, back, out, one);
+    const auto misalign = reinterpret_cast<std::uintptr_t>(out) & 31;
+    k = (32 - misalign) / 2;  // out + 2k aligned unless out is odd
+    if (pairs >= unscramble_stream_from / 2 && misalign % 2 == 0) {
+      for (; k + 32 <= pairs; k += 32)
+        unscramble_block<true>(front + k, back + k, out + 2 * k, one);
+      _mm_sfence();
+    }
   }
-  for (; k + 32 <= pairs; k += 32) unscramble_block(front + k, back + k, out + 2 * k, one);
+  for (; k + 32 <= pairs; k += 32)
+    unscramble_block<false>(front + k, back + k, out + 2 * k, one);
   unscramble_pairs_scalar(front + k, back + k, pairs - k, out + 2 * k);
 }
 
