@@ -31,6 +31,23 @@ add_jar(kiv-java
 if(ANDROID)
   # The NDK's sysroot has jni.h; there is no VM to link against.
   set(KIV_JNI_INCLUDE_DIRS "")
+elseif(CMAKE_CROSSCOMPILING)
+  # Another Linux target (the ARM builds under qemu): the library needs only the headers, and
+  # the build machine's JDK has them (jni_md.h on Linux is the same for every architecture).
+  # No VM is linked. The headers are outside the target's root path, hence NO_CMAKE_FIND_ROOT_PATH.
+  get_filename_component(_kiv_javac_real "${Java_JAVAC_EXECUTABLE}" REALPATH)
+  get_filename_component(_kiv_jdk_bin "${_kiv_javac_real}" DIRECTORY)
+  get_filename_component(_kiv_jdk "${_kiv_jdk_bin}" DIRECTORY)
+  find_path(KIV_JNI_INCLUDE_DIR jni.h
+    PATHS "${_kiv_jdk}/include" "$ENV{JAVA_HOME}/include"
+    NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+  find_path(KIV_JNI_MD_INCLUDE_DIR jni_md.h
+    PATHS "${KIV_JNI_INCLUDE_DIR}/linux"
+    NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+  if(NOT KIV_JNI_INCLUDE_DIR OR NOT KIV_JNI_MD_INCLUDE_DIR)
+    message(FATAL_ERROR "jni.h and linux/jni_md.h not found under ${_kiv_jdk}/include")
+  endif()
+  set(KIV_JNI_INCLUDE_DIRS ${KIV_JNI_INCLUDE_DIR} ${KIV_JNI_MD_INCLUDE_DIR})
 else()
   if(CMAKE_VERSION VERSION_LESS 3.24)
     find_package(JNI REQUIRED)

@@ -1,0 +1,6 @@
+/** A class with one native method, bound by kiv_leak_check at run time (RegisterNatives). */
+final class LeakProbe {
+    private LeakProbe() {}
+
+    static native void leak();
+}

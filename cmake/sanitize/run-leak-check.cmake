@@ -1,0 +1,27 @@
+# Runs kiv_leak_check (cmake -DEXE=<path> -P run-leak-check.cmake) with the sanitizer lane's
+# ASAN_OPTIONS and LSAN_OPTIONS (the asan test preset sets them) and passes only if
+# LeakSanitizer failed the run and reported exactly the one 4096-byte block leaked on purpose:
+# a leak of ours is caught, and the JVM's own leaks are all suppressed.
+execute_process(COMMAND "${EXE}" OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+set(log "${out}${err}")
+set(problems "")
+if(rc EQUAL 0)
+  list(APPEND problems "the run succeeded: leak detection is off")
+endif()
+if(NOT log MATCHES "ERROR: LeakSanitizer: detected memory leaks")
+  list(APPEND problems "no LeakSanitizer report")
+endif()
+if(NOT log MATCHES "kiv_leak_on_purpose")
+  list(APPEND problems "the report does not name kiv_leak_on_purpose")
+endif()
+if(NOT log MATCHES "SUMMARY: AddressSanitizer: 4096 byte\\(s\\) leaked in 1 allocation\\(s\\)")
+  list(APPEND problems "the report is not exactly the one 4096-byte block (unsuppressed JVM leaks?)")
+endif()
+if(log MATCHES "(WARNING|FATAL ERROR) in native method")
+  list(APPEND problems "-Xcheck:jni reported a misuse of JNI")
+endif()
+if(problems)
+  list(JOIN problems "\n  " text)
+  message(FATAL_ERROR "leak check failed (exit code ${rc}):\n  ${text}\n--- output ---\n${log}")
+endif()
+message(STATUS "leak check: the deliberate leak was caught and nothing else was reported")

@@ -1,0 +1,139 @@
+// Fuzz target for jni/utf.cpp: kiv::utf::decode_utf8 and kiv::utf::is_modified_utf8 are checked
+// against reference readers written here from the encoding rules alone, one code point at a
+// time, with no shared helpers and no fast paths.
+//
+// Reference rules:
+//  - decode: standard UTF-8 of one to four bytes with the shortest form and the U+10FFFF limit;
+//    C0 80 reads as U+0000; three-byte encoded surrogates are accepted as they stand; code points
+//    above U+FFFF become surrogate pairs; any byte that does not start a valid sequence reads as
+//    U+FFFD and the reader moves on by that one byte.
+//  - modified UTF-8: the same, except that the zero byte and four-byte forms are not allowed.
+
+#include "jni/utf.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct Sequence {
+    std::size_t length;  // 0: no valid sequence starts here
+    std::uint32_t code_point;
+};
+
+// Reads the sequence at data[i]; `modified` selects the modified UTF-8 rules.
+Sequence read_sequence(const std::uint8_t* data, std::size_t size, std::size_t i, bool modified) {
+    const std::uint8_t lead = data[i];
+    std::size_t length;
+    std::uint32_t cp;
+    if (lead <= 0x7F) {
+        if (modified && lead == 0) return {0, 0};
+        return {1, lead};
+    } else if (lead >= 0xC0 && lead <= 0xDF) {
+        length = 2;
+        cp = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        cp = lead & 0x0Fu;
+    } else if (lead >= 0xF0 && lead <= 0xF7) {
+        if (modified) return {0, 0};
+        length = 4;
+        cp = lead & 0x07u;
+    } else {
+        return {0, 0};  // a continuation byte, or F8..FF
+    }
+    if (size - i < length) return {0, 0};
+    for (std::size_t k = 1; k < length; ++k) {
+        const std::uint8_t b = data[i + k];
+        if (b < 0x80 || b > 0xBF) return {0, 0};
+        cp = (cp << 6) | (b & 0x3Fu);
+    }
+    static const std::uint32_t kSmallest[5] = {0, 0, 0x80, 0x800, 0x10000};
+    const bool zero_as_two_bytes = length == 2 && cp == 0;
+    if (cp < kSmallest[length] && !zero_as_two_bytes) return {0, 0};
+    if (cp > 0x10FFFF) return {0, 0};
+    return {length, cp};
+}
+
+void append_units(std::uint32_t cp, std::vector<char16_t>& out) {
+    if (cp <= 0xFFFF) {
+        out.push_back(static_cast<char16_t>(cp));
+    } else {
+        cp -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    }
+}
+
+std::vector<char16_t> reference_decode(const std::uint8_t* data, std::size_t size) {
+    std::vector<char16_t> out;
+    std::size_t i = 0;
+    while (i < size) {
+        const Sequence s = read_sequence(data, size, i, false);
+        if (s.length == 0) {
+            out.push_back(u'\uFFFD');
+            ++i;
+        } else {
+            append_units(s.code_point, out);
+            i += s.length;
+        }
+    }
+    return out;
+}
+
+// The units of data when it is modified UTF-8 as a whole, or false.
+bool reference_modified(const std::uint8_t* data, std::size_t size, std::vector<char16_t>& out) {
+    out.clear();
+    std::size_t i = 0;
+    while (i < size) {
+        const Sequence s = read_sequence(data, size, i, true);
+        if (s.length == 0) return false;
+        append_units(s.code_point, out);
+        i += s.length;
+    }
+    return true;
+}
+
+[[noreturn]] void fail(const char* what, const std::uint8_t* data, std::size_t size) {
+    std::fprintf(stderr, "utf fuzz: %s; input (%zu bytes):", what, size);
+    for (std::size_t i = 0; i < size; ++i) std::fprintf(stderr, " %02X", data[i]);
+    std::fprintf(stderr, "\n");
+    std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // An output of exactly `size` units, so the sanitizer catches any write past the bound
+    // the header promises.
+    std::unique_ptr<char16_t[]> units(new char16_t[size == 0 ? 1 : size]);
+    const std::size_t n = kiv::utf::decode_utf8(data, size, units.get());
+    if (n > size) fail("decode_utf8 wrote more units than bytes", data, size);
+
+    const std::vector<char16_t> expected = reference_decode(data, size);
+    if (n != expected.size()) fail("decode_utf8 unit count differs from the reference", data, size);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (units[i] != expected[i]) fail("decode_utf8 differs from the reference", data, size);
+    }
+
+    std::vector<char16_t> modified_units;
+    const bool modified = kiv::utf::is_modified_utf8(data, size);
+    if (modified != reference_modified(data, size, modified_units)) {
+        fail(modified ? "is_modified_utf8 accepted what the reference rejects"
+                      : "is_modified_utf8 rejected what the reference accepts",
+             data, size);
+    }
+    if (modified) {
+        for (std::size_t i = 0; i < size; ++i) {
+            if (data[i] == 0) fail("is_modified_utf8 accepted a zero byte", data, size);
+            if (data[i] >= 0xF0) fail("is_modified_utf8 accepted a four-byte lead or F8..FF", data, size);
+        }
+        // What the VM will read from these bytes is what the forgiving decoder reads.
+        if (modified_units != expected) fail("modified UTF-8 reads differently from decode_utf8", data, size);
+    }
+    return 0;
+}
