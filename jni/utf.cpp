@@ -45,6 +45,19 @@ std::size_t shared_sequence(const unsigned char* p, std::size_t i, std::size_t n
 
 }  // namespace
 
+bool is_ascii(const unsigned char* p, std::size_t n) noexcept {
+    constexpr std::uint64_t kHighs = 0x8080808080808080ull;
+    std::uint64_t any = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        any |= w;
+    }
+    for (; i < n; ++i) any |= p[i];
+    return (any & kHighs) == 0;
+}
+
 bool is_modified_utf8(const unsigned char* p, std::size_t n) noexcept {
     std::size_t i = 0;
     while (i < n) {

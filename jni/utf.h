@@ -11,6 +11,10 @@ namespace kiv::utf {
 // overlong forms. Such bytes go to NewStringUTF unchanged.
 bool is_modified_utf8(const unsigned char* p, std::size_t n) noexcept;
 
+// True when every byte of [p, p + n) is below 0x80 (zero bytes included): each byte is then
+// one UTF-16 unit of the same value.
+bool is_ascii(const unsigned char* p, std::size_t n) noexcept;
+
 // Decodes [p, p + n) into UTF-16 code units and returns how many were written (never more than
 // n). Accepts standard UTF-8 (four-byte sequences become surrogate pairs) as well as modified
 // UTF-8 (C0 80 and encoded surrogates); every byte that does not start a valid sequence becomes

@@ -250,6 +250,8 @@ TEST_F(FileStore, ForeignFilesReadSafely) {
         {"\xED\xA0\x80", u"\xD800"},
         {"\xF8\x88\x80\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
         {"ok\xC3", u"ok\uFFFD"},
+        {std::string(5000, 'a') + std::string(1, '\0') + "z", std::u16string(5000, u'a') + u'\0' + u"z"},
+        {std::string(5000, 'a') + "\xC3\xA9", std::u16string(5000, u'a') + u"\u00E9"},
     };
     for (const auto& c : cases) {
         write_bytes(file, model_scramble(c.plain));

@@ -51,6 +51,21 @@ TEST(Utf, ModifiedUtf8IsRecognisedExactly) {
     }
 }
 
+TEST(Utf, AsciiMeansEveryByteBelow0x80) {
+    for (const auto& c : cases()) {
+        const auto* p = reinterpret_cast<const unsigned char*>(c.bytes.data());
+        bool ascii = true;
+        for (unsigned char b : c.bytes) ascii = ascii && b < 0x80;
+        EXPECT_EQ(utf::is_ascii(p, c.bytes.size()), ascii) << c.what;
+    }
+    std::string long_text(1000, 'a');
+    long_text[999] = '\x80';  // in the byte-at-a-time tail
+    EXPECT_FALSE(utf::is_ascii(reinterpret_cast<const unsigned char*>(long_text.data()), long_text.size()));
+    long_text[999] = 'a';
+    long_text[8] = '\xFF';  // in a word
+    EXPECT_FALSE(utf::is_ascii(reinterpret_cast<const unsigned char*>(long_text.data()), long_text.size()));
+}
+
 TEST(Utf, DecodesStandardAndModifiedFormsAndReplacesInvalidBytes) {
     for (const auto& c : cases()) {
         const auto* p = reinterpret_cast<const unsigned char*>(c.bytes.data());
