@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "tests/support/files.h"
+#include "tests/support/target_command.h"
 
 namespace kiv::test {
 namespace {
@@ -29,7 +30,8 @@ void run_and_kill(const char* mode, const std::string& path, std::mt19937& rng) 
     if (pid == 0) {
         dup2(out[1], STDOUT_FILENO);
         close(out[0]);
-        execl(KIV_CRASH_CHILD, KIV_CRASH_CHILD, mode, path.c_str(), static_cast<char*>(nullptr));
+        std::vector<std::string> cmd = target_command(KIV_CRASH_CHILD, {mode, path});
+        execvp(cmd[0].c_str(), argv_of(cmd).data());
         _exit(127);
     }
     close(out[1]);

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/target_command.h"
+
 extern char** environ;
 
 namespace kiv::tool_test {
@@ -57,11 +59,10 @@ inline Outcome run_child(const std::string& tool, const std::vector<std::string>
     }
     posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
 
-    std::vector<char*> argv{const_cast<char*>(tool.c_str())};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
+    std::vector<std::string> cmd = kiv::test::target_command(tool, args);
+    std::vector<char*> argv = kiv::test::argv_of(cmd);
     pid_t pid = -1;
-    int rc = posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), environ);
+    int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(in[0]);
     close(out[1]);
