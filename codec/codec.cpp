@@ -129,6 +129,11 @@ void scramble(const unsigned char* in, std::size_t n, unsigned char* out) noexce
   codec_best_kernels().scramble(in, n, out, out + (n + 1) / 2);
 }
 
+void scramble_halves(const unsigned char* in, std::size_t n, unsigned char* front,
+                     unsigned char* back) noexcept {
+  codec_best_kernels().scramble(in, n, front, back);
+}
+
 void unscramble(const unsigned char* in, std::size_t n, unsigned char* out) noexcept {
   unscramble_with(codec_best_kernels(), in, n, out);
 }

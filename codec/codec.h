@@ -14,6 +14,11 @@ namespace kiv {
 // no terminator. `in` and `out` must not overlap.
 void scramble(const unsigned char* in, std::size_t n, unsigned char* out) noexcept;
 void unscramble(const unsigned char* in, std::size_t n, unsigned char* out) noexcept;
+// Scrambles n bytes into two separately held halves: front[k] = in[2k] + 1 for
+// k < (n + 1) / 2, back[k] = in[2k+1] - 1 for k < n / 2. (Lets a writer scramble a
+// text slice by slice into one output buffer.)
+void scramble_halves(const unsigned char* in, std::size_t n, unsigned char* front,
+                     unsigned char* back) noexcept;
 // Unscrambles from two separately held halves: for k < pairs, out[2k] = front[k] - 1,
 // out[2k+1] = back[k] + 1. (Lets a reader stream the two halves of a stored file
 // straight into one output buffer.)

@@ -101,9 +101,8 @@ const codec_kernels* codec_kernels_for(codec_path path) noexcept {
   return codec_path_supported(path) ? compiled_kernels(path) : nullptr;
 }
 
-const codec_kernels& codec_best_kernels() noexcept {
-  static const codec_kernels* const best = pick_best();
-  return *best;
-}
+// Asked anew on every call: the CPU checks are a few loads, and no state is kept between calls
+// (which also spares the library the C++ runtime's guarded statics).
+const codec_kernels& codec_best_kernels() noexcept { return *pick_best(); }
 
 }  // namespace kiv
