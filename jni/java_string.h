@@ -35,6 +35,32 @@ private:
     std::size_t size_;
 };
 
+// Passes the string's characters, narrowed to bytes, to sink(bytes, count) in consecutive
+// slices, every slice but the last of an even count, for as long as they are all ASCII
+// (U+0001 to U+007F, where a character and its modified-UTF-8 byte are the same). Returns false
+// at the first character that is not; true when all `length` characters were passed. Copies
+// through a bounded stack buffer, never the whole string.
+template <typename Sink>
+bool for_each_ascii_slice(JNIEnv* env, jstring s, jsize length, Sink sink) noexcept {
+    constexpr jsize kSlice = 2048;
+    jchar units[kSlice];
+    unsigned char bytes[kSlice];
+    for (jsize start = 0; start < length; start += kSlice) {
+        const jsize count = length - start < kSlice ? length - start : kSlice;
+        env->GetStringRegion(s, start, count, units);
+        jchar any = 0;
+        jchar zero = 0;
+        for (jsize i = 0; i < count; ++i) {
+            any |= units[i];
+            zero |= static_cast<jchar>(units[i] == 0);
+            bytes[i] = static_cast<unsigned char>(units[i]);
+        }
+        if ((any & 0xFF80) != 0 || zero != 0) return false;
+        sink(static_cast<const unsigned char*>(bytes), static_cast<std::size_t>(count));
+    }
+    return true;
+}
+
 // Makes a Java string of the n bytes at p, where p[n] is 0. Large ASCII text goes through a
 // byte[]; other valid modified UTF-8 goes to NewStringUTF unchanged; anything else (standard four-byte UTF-8, stray bytes, zero bytes) is
 // decoded as UTF-8 with U+FFFD for each invalid byte and made with NewString. Returns null, with

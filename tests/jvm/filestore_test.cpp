@@ -51,6 +51,11 @@ TEST_F(FileStore, RoundTripsEveryKindOfText) {
         {"U+0000 as Java encodes it", std::string("a\xC0\x80z")},
         {"supplementary characters", "A" + emoji + "BCDEF" + emoji},
         {"mixed", "é" + emoji + "中\x01\x7F"},
+        // Long texts are scrambled straight from the characters while they are ASCII.
+        {"long ascii, odd length", std::string(4097, 'q') + "\x01"},
+        {"long, last character not ascii", std::string(5000, 'a') + "é"},
+        {"long, U+0000 late", std::string(3000, 'b') + "\xC0\x80" + "c"},
+        {"long, supplementary at the start", emoji + std::string(2000, 'd')},
     };
     for (const auto& [what, text] : texts) {
         ASSERT_EQ(write_file(text, file).code, 200) << what;
