@@ -2,8 +2,7 @@
 // target (KIV_CODEC_WITH_* from codec/CMakeLists.txt) are referenced.
 #include "codec/kernels.h"
 
-#if defined(KIV_CODEC_WITH_NEON) && defined(__arm__) && !defined(__ARM_NEON) && \
-    defined(__linux__)
+#if defined(KIV_CODEC_WITH_NEON) && defined(__arm__) && !defined(__ARM_NEON) && defined(__linux__)
 #include <sys/auxv.h>
 #define KIV_CODEC_NEON_BY_HWCAP 1
 #endif
@@ -27,78 +26,76 @@ constexpr codec_kernels neon_kernels{codec_path::neon, "neon", &detail::scramble
 #endif
 
 bool cpu_runs(codec_path path) noexcept {
-  switch (path) {
-    case codec_path::scalar:
-      return true;
-    case codec_path::sse2:
+    switch (path) {
+        case codec_path::scalar: return true;
+        case codec_path::sse2:
 #if defined(KIV_CODEC_WITH_SSE2) && (defined(__SSE2__) || defined(__x86_64__))
-      return true;
+            return true;
 #elif defined(KIV_CODEC_WITH_SSE2)
-      return __builtin_cpu_supports("sse2");
+            return __builtin_cpu_supports("sse2");
 #else
-      return false;
+            return false;
 #endif
-    case codec_path::avx2:
+        case codec_path::avx2:
 #if defined(KIV_CODEC_WITH_AVX2)
-      // Also false when the OS does not save the YMM registers.
-      return __builtin_cpu_supports("avx2");
+            // Also false when the OS does not save the YMM registers.
+            return __builtin_cpu_supports("avx2");
 #else
-      return false;
+            return false;
 #endif
-    case codec_path::neon:
+        case codec_path::neon:
 #if defined(KIV_CODEC_NEON_BY_HWCAP)
-      return (getauxval(AT_HWCAP) & (1UL << 12)) != 0;  // HWCAP_NEON on 32-bit ARM
+            return (getauxval(AT_HWCAP) & (1UL << 12)) != 0;  // HWCAP_NEON on 32-bit ARM
 #elif defined(KIV_CODEC_WITH_NEON)
-      return true;  // arm64, or a 32-bit build where NEON is baseline
+            return true;  // arm64, or a 32-bit build where NEON is baseline
 #else
-      return false;
+            return false;
 #endif
-  }
-  return false;
+    }
+    return false;
 }
 
 const codec_kernels* compiled_kernels(codec_path path) noexcept {
-  switch (path) {
-    case codec_path::scalar:
-      return &scalar_kernels;
-    case codec_path::sse2:
+    switch (path) {
+        case codec_path::scalar: return &scalar_kernels;
+        case codec_path::sse2:
 #if defined(KIV_CODEC_WITH_SSE2)
-      return &sse2_kernels;
+            return &sse2_kernels;
 #else
-      return nullptr;
+            return nullptr;
 #endif
-    case codec_path::avx2:
+        case codec_path::avx2:
 #if defined(KIV_CODEC_WITH_AVX2)
-      return &avx2_kernels;
+            return &avx2_kernels;
 #else
-      return nullptr;
+            return nullptr;
 #endif
-    case codec_path::neon:
+        case codec_path::neon:
 #if defined(KIV_CODEC_WITH_NEON)
-      return &neon_kernels;
+            return &neon_kernels;
 #else
-      return nullptr;
+            return nullptr;
 #endif
-  }
-  return nullptr;
+    }
+    return nullptr;
 }
 
 const codec_kernels* pick_best() noexcept {
-  const codec_path preferred[] = {codec_path::avx2, codec_path::neon, codec_path::sse2};
-  for (codec_path path : preferred) {
-    if (const codec_kernels* k = codec_kernels_for(path)) return k;
-  }
-  return &scalar_kernels;
+    const codec_path preferred[] = {codec_path::avx2, codec_path::neon, codec_path::sse2};
+    for (codec_path path : preferred) {
+        if (const codec_kernels* k = codec_kernels_for(path)) return k;
+    }
+    return &scalar_kernels;
 }
 
 }  // namespace
 
 bool codec_path_supported(codec_path path) noexcept {
-  return compiled_kernels(path) != nullptr && cpu_runs(path);
+    return compiled_kernels(path) != nullptr && cpu_runs(path);
 }
 
 const codec_kernels* codec_kernels_for(codec_path path) noexcept {
-  return codec_path_supported(path) ? compiled_kernels(path) : nullptr;
+    return codec_path_supported(path) ? compiled_kernels(path) : nullptr;
 }
 
 // Asked anew on every call: the CPU checks are a few loads, and no state is kept between calls

@@ -20,12 +20,12 @@ namespace kiv {
 enum class codec_path { scalar, sse2, avx2, neon };
 
 struct codec_kernels {
-  codec_path path;
-  const char* name;
-  void (*scramble)(const unsigned char* in, std::size_t n, unsigned char* front,
-                   unsigned char* back) noexcept;
-  void (*unscramble_pairs)(const unsigned char* front, const unsigned char* back,
-                           std::size_t pairs, unsigned char* out) noexcept;
+    codec_path path;
+    const char* name;
+    void (*scramble)(const unsigned char* in, std::size_t n, unsigned char* front,
+                     unsigned char* back) noexcept;
+    void (*unscramble_pairs)(const unsigned char* front, const unsigned char* back,
+                             std::size_t pairs, unsigned char* out) noexcept;
 };
 
 // True when the path is built into this library and the running CPU can execute it.
@@ -50,16 +50,16 @@ void unscramble_pairs_scalar(const unsigned char* front, const unsigned char* ba
                              std::size_t pairs, unsigned char* out) noexcept;
 void scramble_sse2(const unsigned char* in, std::size_t n, unsigned char* front,
                    unsigned char* back) noexcept;
-void unscramble_pairs_sse2(const unsigned char* front, const unsigned char* back,
-                           std::size_t pairs, unsigned char* out) noexcept;
+void unscramble_pairs_sse2(const unsigned char* front, const unsigned char* back, std::size_t pairs,
+                           unsigned char* out) noexcept;
 void scramble_avx2(const unsigned char* in, std::size_t n, unsigned char* front,
                    unsigned char* back) noexcept;
-void unscramble_pairs_avx2(const unsigned char* front, const unsigned char* back,
-                           std::size_t pairs, unsigned char* out) noexcept;
+void unscramble_pairs_avx2(const unsigned char* front, const unsigned char* back, std::size_t pairs,
+                           unsigned char* out) noexcept;
 void scramble_neon(const unsigned char* in, std::size_t n, unsigned char* front,
                    unsigned char* back) noexcept;
-void unscramble_pairs_neon(const unsigned char* front, const unsigned char* back,
-                           std::size_t pairs, unsigned char* out) noexcept;
+void unscramble_pairs_neon(const unsigned char* front, const unsigned char* back, std::size_t pairs,
+                           unsigned char* out) noexcept;
 }  // namespace detail
 
 }  // namespace kiv

@@ -39,14 +39,14 @@ constexpr jsize kAsciiFrom = 1024;
 // Scrambles a text of `length` ASCII characters into out (length bytes). False, with out
 // half written, as soon as a character turns out not to be ASCII.
 bool scramble_ascii(JNIEnv* env, jstring content, jsize length, unsigned char* out) {
-    const std::size_t front = static_cast<std::size_t>(length) - static_cast<std::size_t>(length) / 2;
+    const std::size_t front =
+        static_cast<std::size_t>(length) - static_cast<std::size_t>(length) / 2;
     std::size_t done = 0;  // even at every slice but the last
-    return jni::for_each_ascii_slice(env, content, length,
-                                     [&](const unsigned char* bytes, std::size_t count) {
-                                         scramble_halves(bytes, count, out + done / 2,
-                                                         out + front + done / 2);
-                                         done += count;
-                                     });
+    return jni::for_each_ascii_slice(
+        env, content, length, [&](const unsigned char* bytes, std::size_t count) {
+            scramble_halves(bytes, count, out + done / 2, out + front + done / 2);
+            done += count;
+        });
 }
 
 }  // namespace

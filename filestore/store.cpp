@@ -167,7 +167,8 @@ Status save(const char* path, const unsigned char* scrambled, std::size_t n,
             return {kSaveOpenFailed, msg::kOpenFailed, errno};
         }
     }
-    if (exists && mode == SaveMode::create_new) return {kSaveWriteFailed, msg::kWriteFailed, EEXIST};
+    if (exists && mode == SaveMode::create_new)
+        return {kSaveWriteFailed, msg::kWriteFailed, EEXIST};
 
     char target[PATH_MAX];
     char temp[PATH_MAX];

@@ -16,10 +16,10 @@ namespace kiv::identity {
 namespace {
 
 enum class Lookup {
-    found,      // a stored identity contains the tag
-    no_file,    // nothing at the path: a new identity may only be published if still nothing is
-    replace,    // an identity for another tag, or an empty file
-    failed,     // the file could not be opened, measured or read: leave it alone
+    found,    // a stored identity contains the tag
+    no_file,  // nothing at the path: a new identity may only be published if still nothing is
+    replace,  // an identity for another tag, or an empty file
+    failed,   // the file could not be opened, measured or read: leave it alone
 };
 
 Lookup lookup(const char* path, const unsigned char* tag, std::size_t tag_len,
@@ -55,8 +55,7 @@ std::uint32_t draw() {
 }
 
 // The plain identity: the decimal digits of r (none for 0) followed by the tag.
-bool make_plain(const unsigned char* tag, std::size_t tag_len, sys::Buffer& plain,
-                std::size_t& n) {
+bool make_plain(const unsigned char* tag, std::size_t tag_len, sys::Buffer& plain, std::size_t& n) {
     char digits[10];
     std::size_t d = 0;
     for (std::uint32_t r = draw(); r != 0; r /= 10) digits[d++] = static_cast<char>('0' + r % 10);

@@ -3,7 +3,6 @@
 // receiver is never read, so the methods may be static or not on the Java side.
 
 #include "com_zelk_kiv_jni_NativeLoader.h"
-
 #include "filestore/operations.h"
 #include "identity/identity.h"
 
@@ -30,8 +29,10 @@ JNIEXPORT jint JNICALL Java_com_zelk_kiv_jni_NativeLoader_encodeKeyValue(JNIEnv*
     return digit < 5 ? kDigits[digit] + 5 : kDigits[digit] - 5;
 }
 
-JNIEXPORT jstring JNICALL Java_com_zelk_kiv_jni_NativeLoader_getDeviceIdentification(
-    JNIEnv* env, jclass, jstring tag, jstring path) {
+JNIEXPORT jstring JNICALL Java_com_zelk_kiv_jni_NativeLoader_getDeviceIdentification(JNIEnv* env,
+                                                                                     jclass,
+                                                                                     jstring tag,
+                                                                                     jstring path) {
     return kiv::identity::device_identification(env, tag, path);
 }
 

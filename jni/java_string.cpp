@@ -50,7 +50,8 @@ jstring new_ascii_string(JNIEnv* env, const char* p, std::size_t n) {
 jstring new_string(JNIEnv* env, const char* p, std::size_t n) noexcept {
     const auto* bytes = reinterpret_cast<const unsigned char*>(p);
     jstring s = nullptr;
-    if (n >= kByteArrayFrom && n <= static_cast<std::size_t>(INT32_MAX) && utf::is_ascii(bytes, n)) {
+    if (n >= kByteArrayFrom && n <= static_cast<std::size_t>(INT32_MAX) &&
+        utf::is_ascii(bytes, n)) {
         s = new_ascii_string(env, p, n);
     } else if (utf::is_modified_utf8(bytes, n)) {
         s = env->NewStringUTF(p);

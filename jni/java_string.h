@@ -62,9 +62,10 @@ bool for_each_ascii_slice(JNIEnv* env, jstring s, jsize length, Sink sink) noexc
 }
 
 // Makes a Java string of the n bytes at p, where p[n] is 0. Large ASCII text goes through a
-// byte[]; other valid modified UTF-8 goes to NewStringUTF unchanged; anything else (standard four-byte UTF-8, stray bytes, zero bytes) is
-// decoded as UTF-8 with U+FFFD for each invalid byte and made with NewString. Returns null, with
-// no exception left pending, when the VM or the heap runs out of memory.
+// byte[]; other valid modified UTF-8 goes to NewStringUTF unchanged; anything else (standard
+// four-byte UTF-8, stray bytes, zero bytes) is decoded as UTF-8 with U+FFFD for each invalid byte
+// and made with NewString. Returns null, with no exception left pending, when the VM or the heap
+// runs out of memory.
 jstring new_string(JNIEnv* env, const char* p, std::size_t n) noexcept;
 
 }  // namespace kiv::jni

@@ -4,14 +4,15 @@
 // fail with a chosen errno, so every error path can be driven without a broken disk; in the
 // shipped library the wrappers are plain inline forwards.
 
-#include <cerrno>
-#include <cstddef>
-#include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 namespace kiv::sys {

@@ -55,14 +55,16 @@ int main() {
     jmethodID test = env->GetStaticMethodID(loader, "test", "()Ljava/lang/String;");
     if (test == nullptr) return failed(env, "NativeLoader.test not found") ? 2 : 0;
     jobject stamp = env->CallStaticObjectMethod(loader, test);
-    if (env->ExceptionCheck() || stamp == nullptr) return failed(env, "NativeLoader.test gave null") ? 2 : 0;
+    if (env->ExceptionCheck() || stamp == nullptr)
+        return failed(env, "NativeLoader.test gave null") ? 2 : 0;
 
     // The deliberate leak, in a native method the VM calls.
     jclass probe = env->FindClass("LeakProbe");
     if (probe == nullptr) return failed(env, "LeakProbe not found") ? 2 : 0;
     JNINativeMethod method{const_cast<char*>("leak"), const_cast<char*>("()V"),
                            reinterpret_cast<void*>(&kiv_leak_on_purpose)};
-    if (env->RegisterNatives(probe, &method, 1) != JNI_OK) return failed(env, "RegisterNatives") ? 2 : 0;
+    if (env->RegisterNatives(probe, &method, 1) != JNI_OK)
+        return failed(env, "RegisterNatives") ? 2 : 0;
     env->CallStaticVoidMethod(probe, env->GetStaticMethodID(probe, "leak", "()V"));
     if (env->ExceptionCheck()) return failed(env, "LeakProbe.leak threw") ? 2 : 0;
 

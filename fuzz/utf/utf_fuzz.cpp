@@ -9,14 +9,14 @@
 //    U+FFFD and the reader moves on by that one byte.
 //  - modified UTF-8: the same, except that the zero byte and four-byte forms are not allowed.
 
-#include "jni/utf.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <vector>
+
+#include "jni/utf.h"
 
 namespace {
 
@@ -130,10 +130,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (modified) {
         for (std::size_t i = 0; i < size; ++i) {
             if (data[i] == 0) fail("is_modified_utf8 accepted a zero byte", data, size);
-            if (data[i] >= 0xF0) fail("is_modified_utf8 accepted a four-byte lead or F8..FF", data, size);
+            if (data[i] >= 0xF0)
+                fail("is_modified_utf8 accepted a four-byte lead or F8..FF", data, size);
         }
         // What the VM will read from these bytes is what the forgiving decoder reads.
-        if (modified_units != expected) fail("modified UTF-8 reads differently from decode_utf8", data, size);
+        if (modified_units != expected)
+            fail("modified UTF-8 reads differently from decode_utf8", data, size);
     }
     return 0;
 }

@@ -3,10 +3,11 @@
 // `kiv_crash_child identity FILE` alternates two tags, so every call replaces the identity.
 // It writes one byte to standard output once the first save is done.
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 
 #include "codec/codec.h"
 #include "filestore/store.h"
@@ -31,7 +32,8 @@ int main(int argc, char** argv) {
             kiv::scramble(reinterpret_cast<const unsigned char*>(text.data()), text.size(),
                           reinterpret_cast<unsigned char*>(&stored[0]));
             if (kiv::store::save(path, reinterpret_cast<const unsigned char*>(stored.data()),
-                                 stored.size()).code != 200) {
+                                 stored.size())
+                    .code != 200) {
                 return 1;
             }
         }

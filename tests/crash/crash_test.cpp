@@ -42,7 +42,8 @@ void run_and_kill(const char* mode, const std::string& path, std::mt19937& rng) 
     kill(pid, SIGKILL);
     int status = 0;
     waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the child stopped on its own";
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+        << "the child stopped on its own";
 }
 
 int remove_leftovers(const TempDir& dir, const std::string& keep) {
@@ -61,8 +62,10 @@ TEST(CrashSafety, KilledSavesLeaveOneWholeText) {
     for (int k = 0; k < kKills; ++k) {
         run_and_kill("save", dir / "note", rng);
         std::string plain = model_unscramble(read_bytes(dir / "note").value_or(""));
-        ASSERT_TRUE(plain.size() == 1000003 || plain.size() == 17) << "kill " << k << ": " << plain.size() << " bytes";
-        ASSERT_EQ(plain.find_first_not_of(plain[0]), std::string::npos) << "kill " << k << ": a torn text";
+        ASSERT_TRUE(plain.size() == 1000003 || plain.size() == 17)
+            << "kill " << k << ": " << plain.size() << " bytes";
+        ASSERT_EQ(plain.find_first_not_of(plain[0]), std::string::npos)
+            << "kill " << k << ": a torn text";
         leftovers += remove_leftovers(dir, "note");
     }
     std::printf("%d kills survived; %d temporary files left by kills\n", kKills, leftovers);

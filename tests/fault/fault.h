@@ -5,9 +5,9 @@
 namespace kiv::test::fault {
 
 struct Outcome {
-    int calls = 0;               // failable calls made while armed
+    int calls = 0;                 // failable calls made while armed
     const char* failed = nullptr;  // the call made to fail, or null if the operation made fewer
-    int err = 0;                 // the errno it failed with
+    int err = 0;                   // the errno it failed with
 };
 
 // Arms the calling thread: its nth failable call from now on fails.

@@ -3,6 +3,8 @@
 // injected failure the report must name it exactly, the file must hold its old content or the
 // complete new one, no temporary file may be left, and no Java exception may be pending.
 
+#include "tests/fault/fault.h"
+
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -10,7 +12,6 @@
 #include "filestore/operations.h"
 #include "filestore/status.h"
 #include "identity/identity.h"
-#include "tests/fault/fault.h"
 #include "tests/jvm/jvm.h"
 #include "tests/support/files.h"
 
@@ -24,9 +25,11 @@ std::string expected_message(int code, int err) {
         case 604: prefix = store::msg::kDeleteFailed; break;
         case 606: prefix = store::msg::kOpenFailed; break;
         case 607: prefix = store::msg::kWriteFailed; break;
-        case 608: case 705: prefix = store::msg::kCloseFailed; break;
+        case 608:
+        case 705: prefix = store::msg::kCloseFailed; break;
         case 704: prefix = store::msg::kReadFailed; break;
-        case 703: case 803: return store::msg::kNoFile;
+        case 703:
+        case 803: return store::msg::kNoFile;
         default: return "unexpected code " + std::to_string(code);
     }
     return std::string(prefix) + std::strerror(err);
@@ -43,13 +46,15 @@ protected:
         fault::arm(nth);
         op();
         fault::Outcome o = fault::disarm();
-        EXPECT_FALSE(env()->ExceptionCheck()) << "failing call " << nth << " (" << (o.failed ? o.failed : "none") << ")";
+        EXPECT_FALSE(env()->ExceptionCheck())
+            << "failing call " << nth << " (" << (o.failed ? o.failed : "none") << ")";
         env()->ExceptionClear();
         return o;
     }
 
     void expect_clean_dir(const std::vector<std::string>& keep, const fault::Outcome& o) {
-        EXPECT_EQ(dir.others(keep), std::vector<std::string>{}) << "after failing " << (o.failed ? o.failed : "none");
+        EXPECT_EQ(dir.others(keep), std::vector<std::string>{})
+            << "after failing " << (o.failed ? o.failed : "none");
     }
 };
 
@@ -67,30 +72,37 @@ TEST_F(FaultInjection, SaveKeepsTheOldOrTheWholeNewText) {
     std::set<int> codes;
     // A short text goes through its modified-UTF-8 bytes, a long ASCII one straight from its
     // characters.
-    for (const std::string& new_text : {std::string("a new text, longer than the old one"), std::string(3001, 'L')}) {
-    int n = 1;
-    for (;; ++n) {
-        write_bytes(file, model_scramble(old_text));
-        fault::Outcome o;
-        Report r = call_record_op(
-            [&](JNIEnv* e, jobject rec) { return store::write_file(e, rec, jstr(new_text), jstr(file)); }, &o,
-            [&](const std::function<void()>& f) { return inject(n, f); });
-        codes.insert(r.code);
-        if (r.code == 200) {
-            EXPECT_EQ(r.msg, "保存成功");
-            EXPECT_EQ(read_bytes(file), model_scramble(new_text)) << "failing " << (o.failed ? o.failed : "none");
-        } else {
-            ASSERT_NE(o.failed, nullptr) << "a failure was reported with no fault injected: " << r.code;
-            EXPECT_EQ(r.msg, expected_message(r.code, o.err)) << "failing " << o.failed;
-            EXPECT_EQ(read_bytes(file), model_scramble(old_text)) << "failing " << o.failed;
+    for (const std::string& new_text :
+         {std::string("a new text, longer than the old one"), std::string(3001, 'L')}) {
+        int n = 1;
+        for (;; ++n) {
+            write_bytes(file, model_scramble(old_text));
+            fault::Outcome o;
+            Report r = call_record_op(
+                [&](JNIEnv* e, jobject rec) {
+                    return store::write_file(e, rec, jstr(new_text), jstr(file));
+                },
+                &o, [&](const std::function<void()>& f) { return inject(n, f); });
+            codes.insert(r.code);
+            if (r.code == 200) {
+                EXPECT_EQ(r.msg, "保存成功");
+                EXPECT_EQ(read_bytes(file), model_scramble(new_text))
+                    << "failing " << (o.failed ? o.failed : "none");
+            } else {
+                ASSERT_NE(o.failed, nullptr)
+                    << "a failure was reported with no fault injected: " << r.code;
+                EXPECT_EQ(r.msg, expected_message(r.code, o.err)) << "failing " << o.failed;
+                EXPECT_EQ(read_bytes(file), model_scramble(old_text)) << "failing " << o.failed;
+            }
+            expect_clean_dir({"note"}, o);
+            if (o.failed == nullptr) break;
         }
-        expect_clean_dir({"note"}, o);
-        if (o.failed == nullptr) break;
+        std::printf("save of %zu bytes: %d fault points\n", new_text.size(), n - 1);
+        EXPECT_GE(n - 1, 8)
+            << "a save makes at least open, fstat, lstat, open, write, fsync, close, rename";
     }
-    std::printf("save of %zu bytes: %d fault points\n", new_text.size(), n - 1);
-    EXPECT_GE(n - 1, 8) << "a save makes at least open, fstat, lstat, open, write, fsync, close, rename";
-    }
-    for (int code : {606, 607, 608}) EXPECT_TRUE(codes.count(code)) << "no injected failure gave " << code;
+    for (int code : {606, 607, 608})
+        EXPECT_TRUE(codes.count(code)) << "no injected failure gave " << code;
 }
 
 TEST_F(FaultInjection, DeleteReportsEveryFailure) {
@@ -100,8 +112,8 @@ TEST_F(FaultInjection, DeleteReportsEveryFailure) {
         write_bytes(file, "bda");
         fault::Outcome o;
         Report r = call_record_op(
-            [&](JNIEnv* e, jobject rec) { return store::write_file(e, rec, jstr(""), jstr(file)); }, &o,
-            [&](const std::function<void()>& f) { return inject(n, f); });
+            [&](JNIEnv* e, jobject rec) { return store::write_file(e, rec, jstr(""), jstr(file)); },
+            &o, [&](const std::function<void()>& f) { return inject(n, f); });
         codes.insert(r.code);
         if (r.code == 603 || (r.code == 608 && o.failed != nullptr)) {
             EXPECT_EQ(read_bytes(file), std::nullopt);
@@ -126,7 +138,8 @@ TEST_F(FaultInjection, ReadAndQueryReportEveryFailure) {
             fault::Outcome o;
             Report r = call_record_op(
                 [&](JNIEnv* e, jobject rec) {
-                    return query ? store::query_file(e, rec, jstr(file)) : store::read_file(e, rec, jstr(file));
+                    return query ? store::query_file(e, rec, jstr(file))
+                                 : store::read_file(e, rec, jstr(file));
                 },
                 &o, [&](const std::function<void()>& f) { return inject(n, f); });
             codes.insert(r.code);
@@ -141,7 +154,8 @@ TEST_F(FaultInjection, ReadAndQueryReportEveryFailure) {
         }
         std::printf("%s: %d fault points\n", query ? "query" : "read", n - 1);
     }
-    for (int code : {703, 704, 705, 803}) EXPECT_TRUE(codes.count(code)) << "no injected failure gave " << code;
+    for (int code : {703, 704, 705, 803})
+        EXPECT_TRUE(codes.count(code)) << "no injected failure gave " << code;
 }
 
 TEST_F(FaultInjection, IdentityIsNullOrStoredWhole) {
@@ -149,8 +163,10 @@ TEST_F(FaultInjection, IdentityIsNullOrStoredWhole) {
         const char* what;
         std::optional<std::string> plain;  // the file's plain content before the call, if any
     };
-    const std::vector<Start> starts = {
-        {"no file", std::nullopt}, {"another tag", "12345other"}, {"this tag", "777tag"}, {"empty file", ""}};
+    const std::vector<Start> starts = {{"no file", std::nullopt},
+                                       {"another tag", "12345other"},
+                                       {"this tag", "777tag"},
+                                       {"empty file", ""}};
     for (const auto& start : starts) {
         int n = 1;
         for (;; ++n) {
@@ -163,7 +179,8 @@ TEST_F(FaultInjection, IdentityIsNullOrStoredWhole) {
                 if (s != nullptr) id = utf8_of(s);
             });
             if (id) {
-                EXPECT_EQ(read_bytes(file), id) << start.what << ", failing " << (o.failed ? o.failed : "none");
+                EXPECT_EQ(read_bytes(file), id)
+                    << start.what << ", failing " << (o.failed ? o.failed : "none");
                 EXPECT_NE(model_unscramble(*id).find("tag"), std::string::npos);
             } else {
                 ASSERT_NE(o.failed, nullptr) << start.what;

@@ -12,7 +12,8 @@ class EntryPoints : public JvmTest {};
 jint encode_key_value(jint digit) {
     JNIEnv* e = env();
     jclass cls = e->FindClass("com/zelk/kiv/jni/NativeLoader");
-    jint r = e->CallStaticIntMethod(cls, e->GetStaticMethodID(cls, "encodeKeyValue", "(I)I"), digit);
+    jint r =
+        e->CallStaticIntMethod(cls, e->GetStaticMethodID(cls, "encodeKeyValue", "(I)I"), digit);
     EXPECT_FALSE(e->ExceptionCheck());
     return r;
 }

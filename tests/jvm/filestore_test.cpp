@@ -87,7 +87,8 @@ TEST_F(FileStore, ASaveReplacesALongerText) {
 }
 
 TEST_F(FileStore, EmptyPathsAreReportedAlikeAndTouchNothing) {
-    for (const std::optional<std::string>& path : {std::optional<std::string>(), std::optional<std::string>("")}) {
+    for (const std::optional<std::string>& path :
+         {std::optional<std::string>(), std::optional<std::string>("")}) {
         Report w = write_file("abc", path);
         Report r = read_file(path);
         Report q = query_file(path);
@@ -109,20 +110,33 @@ TEST_F(FileStore, EmptyContentDeletes) {
         bool gone;
     };
     const std::vector<Case> cases = {
-        {"existing file", [&] { write_bytes(file, "bda"); return file; }, 603, "内容为空，删除文件成功", true},
-        {"missing file in a writable directory", [&] { return dir / "never"; }, 603, "内容为空，删除文件成功", true},
+        {"existing file",
+         [&] {
+             write_bytes(file, "bda");
+             return file;
+         },
+         603, "内容为空，删除文件成功", true},
+        {"missing file in a writable directory", [&] { return dir / "never"; }, 603,
+         "内容为空，删除文件成功", true},
         {"missing directory", [&] { return dir / "no/such/file"; }, 604,
          "内容为空，删除文件失败：No such file or directory", true},
-        {"empty directory", [&] { mkdir((dir / "empty").c_str(), 0755); return dir / "empty"; }, 603,
-         "内容为空，删除文件成功", true},
-        {"directory with a file", [&] {
+        {"empty directory",
+         [&] {
+             mkdir((dir / "empty").c_str(), 0755);
+             return dir / "empty";
+         },
+         603, "内容为空，删除文件成功", true},
+        {"directory with a file",
+         [&] {
              mkdir((dir / "full").c_str(), 0755);
              write_bytes(dir / "full/x", "x");
              return dir / "full";
-         }, 604, "内容为空，删除文件失败：Directory not empty", false},
+         },
+         604, "内容为空，删除文件失败：Directory not empty", false},
     };
     for (const auto& c : cases) {
-        for (const std::optional<std::string>& content : {std::optional<std::string>(), std::optional<std::string>("")}) {
+        for (const std::optional<std::string>& content :
+             {std::optional<std::string>(), std::optional<std::string>("")}) {
             std::string path = c.make();
             Report r = write_file(content, path);
             EXPECT_EQ(r.code, c.code) << c.what;
@@ -237,7 +251,8 @@ TEST_F(FileStore, SaveKeepsPermissionBitsAndSymbolicLinks) {
     ASSERT_EQ(symlink("target.txt", (dir / "dangling").c_str()), 0);
     ASSERT_EQ(write_file("third", dir / "dangling").code, 200);
     EXPECT_EQ(read_bytes(dir / "target.txt"), model_scramble("third"));
-    EXPECT_EQ(dir.others({"note.txt", "link", "dangling", "target.txt"}), std::vector<std::string>{});
+    EXPECT_EQ(dir.others({"note.txt", "link", "dangling", "target.txt"}),
+              std::vector<std::string>{});
 }
 
 // Files not written by the library: standard UTF-8 from other tools, and arbitrary bytes.
@@ -247,7 +262,9 @@ TEST_F(FileStore, ForeignFilesReadSafely) {
         std::u16string expected;
     };
     const std::vector<Case> cases = {
-        {"A\xF0\x9F\x98\x80" "BCDEF", u"A\U0001F600BCDEF"},
+        {"A\xF0\x9F\x98\x80"
+         "BCDEF",
+         u"A\U0001F600BCDEF"},
         {"\xFF", u"\uFFFD"},
         {std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
         {"\xE4\xB8", u"\uFFFD\uFFFD"},
@@ -255,17 +272,20 @@ TEST_F(FileStore, ForeignFilesReadSafely) {
         {"\xED\xA0\x80", u"\xD800"},
         {"\xF8\x88\x80\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
         {"ok\xC3", u"ok\uFFFD"},
-        {std::string(5000, 'a') + std::string(1, '\0') + "z", std::u16string(5000, u'a') + u'\0' + u"z"},
+        {std::string(5000, 'a') + std::string(1, '\0') + "z",
+         std::u16string(5000, u'a') + u'\0' + u"z"},
         {std::string(5000, 'a') + "\xC3\xA9", std::u16string(5000, u'a') + u"\u00E9"},
     };
     for (const auto& c : cases) {
         write_bytes(file, model_scramble(c.plain));
         JNIEnv* e = env();
         jobject record = new_record();
-        call_object("readFile", "(Lcom/zelk/kiv/jni/JniModel;Ljava/lang/String;)Lcom/zelk/kiv/jni/JniModel;",
+        call_object("readFile",
+                    "(Lcom/zelk/kiv/jni/JniModel;Ljava/lang/String;)Lcom/zelk/kiv/jni/JniModel;",
                     record, jstr(file));
         jclass cls = e->FindClass("com/zelk/kiv/jni/JniModel");
-        auto msg = static_cast<jstring>(e->GetObjectField(record, e->GetFieldID(cls, "msg", "Ljava/lang/String;")));
+        auto msg = static_cast<jstring>(
+            e->GetObjectField(record, e->GetFieldID(cls, "msg", "Ljava/lang/String;")));
         ASSERT_NE(msg, nullptr);
         EXPECT_EQ(units_of(msg), c.expected);
     }
@@ -283,7 +303,8 @@ TEST_F(FileStore, ForeignFilesReadSafely) {
 // Saves and reads of one path on several threads: every read sees one complete saved text.
 TEST_F(FileStore, ConcurrentSavesAndReadsNeverSeeAPartialText) {
     std::vector<std::string> texts;
-    for (int i = 0; i < 4; ++i) texts.push_back(std::string(1000 + i * 3000, static_cast<char>('a' + i)));
+    for (int i = 0; i < 4; ++i)
+        texts.push_back(std::string(1000 + i * 3000, static_cast<char>('a' + i)));
     ASSERT_EQ(write_file(texts[0], file).code, 200);
     std::atomic<int> bad{0};
     std::atomic<int> reads{0};
@@ -294,7 +315,8 @@ TEST_F(FileStore, ConcurrentSavesAndReadsNeverSeeAPartialText) {
             } else {
                 Report r = read_file(file);
                 ++reads;
-                bool whole = r.code == 200 && std::find(texts.begin(), texts.end(), *r.msg) != texts.end();
+                bool whole =
+                    r.code == 200 && std::find(texts.begin(), texts.end(), *r.msg) != texts.end();
                 if (!whole) ++bad;
             }
         }

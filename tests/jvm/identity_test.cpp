@@ -68,7 +68,8 @@ TEST_F(Identity, EmptyFileCountsAsMissing) {
 TEST_F(Identity, BadArgumentsGiveNullAndTouchNothing) {
     using Arg = std::optional<std::string>;
     const std::vector<std::pair<Arg, Arg>> cases = {
-        {Arg(), Arg(file)}, {Arg(""), Arg(file)}, {Arg("abc"), Arg()}, {Arg("abc"), Arg("")}, {Arg(), Arg()},
+        {Arg(), Arg(file)},    {Arg(""), Arg(file)}, {Arg("abc"), Arg()},
+        {Arg("abc"), Arg("")}, {Arg(), Arg()},
     };
     for (const auto& [tag, path] : cases) EXPECT_EQ(identity(tag, path), std::nullopt);
     EXPECT_EQ(dir.others({}), std::vector<std::string>{});
@@ -123,7 +124,9 @@ TEST_F(Identity, NonAsciiTagsAndStoredZeroBytesAreSafe) {
     std::optional<std::string> id = identity("é中", file);
     ASSERT_TRUE(id.has_value());
     EXPECT_EQ(identity("é中", file), id);
-    EXPECT_EQ(model_unscramble(*read_bytes(file)).substr(model_unscramble(*read_bytes(file)).size() - 5), "é中");
+    EXPECT_EQ(
+        model_unscramble(*read_bytes(file)).substr(model_unscramble(*read_bytes(file)).size() - 5),
+        "é中");
 
     write_bytes(file, model_scramble("7\x01tag"));  // 0x01 at an odd position is stored as zero
     ASSERT_EQ(read_bytes(file)->find('\0'), 3u);

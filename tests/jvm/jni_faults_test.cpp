@@ -78,10 +78,17 @@ TEST_F(JniFaults, UnobtainableStringsAreReportedWithNoExceptionLeftPending) {
         const char* msg;
     };
     const std::vector<Case> cases = {
-        {"writeFile path", 1, [&](JNIEnv* e, jobject r) { return write(e, nullptr, r, jstr("new"), jstr(file)); }, 602, "路径转换失败"},
-        {"writeFile content", 2, [&](JNIEnv* e, jobject r) { return write(e, nullptr, r, jstr("new"), jstr(file)); }, 605, "内容转换错误"},
-        {"readFile path", 1, [&](JNIEnv* e, jobject r) { return read(e, nullptr, r, jstr(file)); }, 702, "路径转换失败"},
-        {"queryFile path", 1, [&](JNIEnv* e, jobject r) { return query(e, nullptr, r, jstr(file)); }, 802, "路径转换失败"},
+        {"writeFile path", 1,
+         [&](JNIEnv* e, jobject r) { return write(e, nullptr, r, jstr("new"), jstr(file)); }, 602,
+         "路径转换失败"},
+        {"writeFile content", 2,
+         [&](JNIEnv* e, jobject r) { return write(e, nullptr, r, jstr("new"), jstr(file)); }, 605,
+         "内容转换错误"},
+        {"readFile path", 1, [&](JNIEnv* e, jobject r) { return read(e, nullptr, r, jstr(file)); },
+         702, "路径转换失败"},
+        {"queryFile path", 1,
+         [&](JNIEnv* e, jobject r) { return query(e, nullptr, r, jstr(file)); }, 802,
+         "路径转换失败"},
     };
     for (const auto& c : cases) {
         jobject record = new_record();
@@ -97,11 +104,13 @@ TEST_F(JniFaults, UnobtainableStringsAreReportedWithNoExceptionLeftPending) {
         EXPECT_EQ(read_bytes(file), "bda") << c.what << ": the file must be untouched";
     }
 
-    auto identity = exported<IdentityFn>("Java_com_zelk_kiv_jni_NativeLoader_getDeviceIdentification");
+    auto identity =
+        exported<IdentityFn>("Java_com_zelk_kiv_jni_NativeLoader_getDeviceIdentification");
     for (int nth : {1, 2}) {  // the path's bytes, then the tag's
         jstring id = jstr("not null");
         g_calls_left = nth;
-        with_table(table, [&](JNIEnv* e) { id = identity(e, nullptr, jstr("tag"), jstr(dir / "id")); });
+        with_table(table,
+                   [&](JNIEnv* e) { id = identity(e, nullptr, jstr("tag"), jstr(dir / "id")); });
         EXPECT_FALSE(env()->ExceptionCheck()) << "identity, failing call " << nth;
         env()->ExceptionClear();
         EXPECT_EQ(id, nullptr);
@@ -119,7 +128,8 @@ TEST_F(JniFaults, MissingRecordFieldLeavesTheRecordUntouchedAndTheErrorPending) 
         jobject record = new_record();
         jobject returned = nullptr;
         g_calls_left = nth;
-        with_table(table, [&](JNIEnv* e) { returned = write(e, nullptr, record, jstr("x"), jstr(file)); });
+        with_table(table,
+                   [&](JNIEnv* e) { returned = write(e, nullptr, record, jstr("x"), jstr(file)); });
         JNIEnv* e = env();
         EXPECT_TRUE(e->ExceptionCheck()) << "NoSuchFieldError must stay pending";
         e->ExceptionClear();
@@ -134,8 +144,10 @@ TEST_F(JniFaults, MissingRecordFieldLeavesTheRecordUntouchedAndTheErrorPending) 
 TEST_F(JniFaults, NullRecordGivesNullAndTouchesNothing) {
     std::string file = dir / "f";
     const char* write_sig =
-        "(Lcom/zelk/kiv/jni/JniModel;Ljava/lang/String;Ljava/lang/String;)Lcom/zelk/kiv/jni/JniModel;";
-    const char* read_sig = "(Lcom/zelk/kiv/jni/JniModel;Ljava/lang/String;)Lcom/zelk/kiv/jni/JniModel;";
+        "(Lcom/zelk/kiv/jni/JniModel;Ljava/lang/String;Ljava/lang/String;)Lcom/zelk/kiv/jni/"
+        "JniModel;";
+    const char* read_sig =
+        "(Lcom/zelk/kiv/jni/JniModel;Ljava/lang/String;)Lcom/zelk/kiv/jni/JniModel;";
     EXPECT_EQ(call_object("writeFile", write_sig, nullptr, jstr("abc"), jstr(file)), nullptr);
     EXPECT_EQ(read_bytes(file), std::nullopt);
     EXPECT_EQ(call_object("writeFile", write_sig, nullptr, nullptr, nullptr), nullptr);

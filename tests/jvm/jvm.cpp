@@ -162,7 +162,8 @@ namespace {
 
 constexpr char kWriteSig[] =
     "(Lcom/zelk/kiv/jni/JniModel;Ljava/lang/String;Ljava/lang/String;)Lcom/zelk/kiv/jni/JniModel;";
-constexpr char kReadSig[] = "(Lcom/zelk/kiv/jni/JniModel;Ljava/lang/String;)Lcom/zelk/kiv/jni/JniModel;";
+constexpr char kReadSig[] =
+    "(Lcom/zelk/kiv/jni/JniModel;Ljava/lang/String;)Lcom/zelk/kiv/jni/JniModel;";
 
 struct LocalFrame {
     LocalFrame() { env()->PushLocalFrame(16); }
@@ -170,37 +171,42 @@ struct LocalFrame {
 };
 
 Report returned_report(const char* name, jobject record, jobject returned) {
-    EXPECT_TRUE(env()->IsSameObject(returned, record)) << name << " must return the record passed in";
+    EXPECT_TRUE(env()->IsSameObject(returned, record))
+        << name << " must return the record passed in";
     return report_of(record);
 }
 
 }  // namespace
 
-Report write_file(const std::optional<std::string>& content, const std::optional<std::string>& path) {
+Report write_file(const std::optional<std::string>& content,
+                  const std::optional<std::string>& path) {
     LocalFrame frame;
     jobject record = new_record();
-    return returned_report("writeFile", record,
-                           call_object("writeFile", kWriteSig, record, opt_str(content), opt_str(path)));
+    return returned_report(
+        "writeFile", record,
+        call_object("writeFile", kWriteSig, record, opt_str(content), opt_str(path)));
 }
 
 Report read_file(const std::optional<std::string>& path) {
     LocalFrame frame;
     jobject record = new_record();
-    return returned_report("readFile", record, call_object("readFile", kReadSig, record, opt_str(path)));
+    return returned_report("readFile", record,
+                           call_object("readFile", kReadSig, record, opt_str(path)));
 }
 
 Report query_file(const std::optional<std::string>& path) {
     LocalFrame frame;
     jobject record = new_record();
-    return returned_report("queryFile", record, call_object("queryFile", kReadSig, record, opt_str(path)));
+    return returned_report("queryFile", record,
+                           call_object("queryFile", kReadSig, record, opt_str(path)));
 }
 
 std::optional<std::string> identity(const std::optional<std::string>& tag,
                                     const std::optional<std::string>& path) {
     LocalFrame frame;
-    auto s = static_cast<jstring>(call_object("getDeviceIdentification",
-                                              "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;",
-                                              opt_str(tag), opt_str(path)));
+    auto s = static_cast<jstring>(call_object(
+        "getDeviceIdentification", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;",
+        opt_str(tag), opt_str(path)));
     std::optional<std::string> out;
     if (s != nullptr) out = utf8_of(s);
     return out;

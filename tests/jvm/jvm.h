@@ -38,7 +38,8 @@ jobject new_record();
 Report report_of(jobject record);
 
 // The native methods, called through the Java class. A nullopt argument passes null.
-Report write_file(const std::optional<std::string>& content, const std::optional<std::string>& path);
+Report write_file(const std::optional<std::string>& content,
+                  const std::optional<std::string>& path);
 Report read_file(const std::optional<std::string>& path);
 Report query_file(const std::optional<std::string>& path);
 std::optional<std::string> identity(const std::optional<std::string>& tag,

@@ -20,7 +20,9 @@ TEST_F(Stress, EveryMethodOnManyThreads) {
     TempDir dir;
     const std::string shared = dir / "shared", id_path = dir / "device.id";
     std::vector<std::string> texts;
-    for (int i = 0; i < 5; ++i) texts.push_back(std::string(static_cast<std::size_t>(1) << (4 * i), static_cast<char>('k' + i)));
+    for (int i = 0; i < 5; ++i)
+        texts.push_back(
+            std::string(static_cast<std::size_t>(1) << (4 * i), static_cast<char>('k' + i)));
     ASSERT_EQ(write_file(texts[0], shared).code, 200);
     std::optional<std::string> identity_seen;
     std::mutex seen_mutex;
@@ -37,7 +39,8 @@ TEST_F(Stress, EveryMethodOnManyThreads) {
                 case 0: bad += write_file(text, shared).code != 200; break;
                 case 1: {
                     Report r = read_file(shared);
-                    bad += r.code != 200 || std::find(texts.begin(), texts.end(), *r.msg) == texts.end();
+                    bad += r.code != 200 ||
+                           std::find(texts.begin(), texts.end(), *r.msg) == texts.end();
                     break;
                 }
                 case 2: bad += query_file(shared).code != 200; break;

@@ -38,7 +38,7 @@ inline Outcome run_child(const std::string& tool, const std::vector<std::string>
                          const std::string& input = {},
                          const std::optional<std::string>& stdout_file = std::nullopt) {
     // A child that exits without reading all its input must not kill the test with SIGPIPE.
-    struct sigaction old{};
+    struct sigaction old {};
     sigaction(SIGPIPE, nullptr, &old);
     if (old.sa_handler == SIG_DFL) signal(SIGPIPE, SIG_IGN);
 
@@ -52,8 +52,8 @@ inline Outcome run_child(const std::string& tool, const std::vector<std::string>
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
     if (stdout_file) {
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, stdout_file->c_str(),
-                                         O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, stdout_file->c_str(), O_WRONLY,
+                                         0);
     } else {
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     }
@@ -85,7 +85,8 @@ inline Outcome run_child(const std::string& tool, const std::vector<std::string>
     int from_child[2] = {out[0], err[0]};
     std::string* sink[2] = {&outcome.out, &outcome.err};
     while (to_child >= 0 || from_child[0] >= 0 || from_child[1] >= 0) {
-        pollfd fds[3] = {{to_child, POLLOUT, 0}, {from_child[0], POLLIN, 0}, {from_child[1], POLLIN, 0}};
+        pollfd fds[3] = {
+            {to_child, POLLOUT, 0}, {from_child[0], POLLIN, 0}, {from_child[1], POLLIN, 0}};
         if (poll(fds, 3, -1) < 0) {
             if (errno == EINTR) continue;
             break;

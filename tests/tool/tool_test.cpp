@@ -57,8 +57,8 @@ TEST_F(ToolTest, WriteThenReadGivesBackTheExactBytes) {
             if (!from_stdin && !c.as_argument) continue;
             SCOPED_TRACE(std::string(c.name) + (from_stdin ? " from stdin" : " as argument"));
             const std::string path = file("note.txt");
-            Outcome w = from_stdin ? kiv({"write", path, "-"}, c.text)
-                                   : kiv({"write", path, "--", c.text});
+            Outcome w =
+                from_stdin ? kiv({"write", path, "-"}, c.text) : kiv({"write", path, "--", c.text});
             ASSERT_EQ(w.exit_code, 0) << w.err;
             EXPECT_EQ(w.out, "");
             EXPECT_EQ(w.err, "");
@@ -124,9 +124,13 @@ TEST_F(ToolTest, FailuresPrintTheStatusOnStandardError) {
         {{"read", ""}, "kiv: 701 路径为空 (path is empty)\n", ""},
         {{"write", "", "text"}, "kiv: 601 路径为空 (path is empty)\n", ""},
         {{"query", ""}, "kiv: 801 路径为空 (path is empty)\n", ""},
-        {{"write", file("no/such/dir"), "text"}, "kiv: 606 打开文件失败：", " (could not open the file)\n"},
+        {{"write", file("no/such/dir"), "text"},
+         "kiv: 606 打开文件失败：",
+         " (could not open the file)\n"},
         {{"identity", missing}, "kiv: 703 文件不存在 (file does not exist)\n", ""},
-        {{"identity", file("no/such/dir"), "--tag", "app"}, "kiv: cannot get or make an identity", ""},
+        {{"identity", file("no/such/dir"), "--tag", "app"},
+         "kiv: cannot get or make an identity",
+         ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0] + " " + c.args[1]);
@@ -162,8 +166,9 @@ struct IdentityLines {
 IdentityLines parse_identity(const std::string& out) {
     IdentityLines lines;
     std::size_t pos = 0;
-    for (auto [key, value] : {std::pair{"scrambled: ", &lines.scrambled},
-                              std::pair{"number: ", &lines.number}, std::pair{"tag: ", &lines.tag}}) {
+    for (auto [key, value] :
+         {std::pair{"scrambled: ", &lines.scrambled}, std::pair{"number: ", &lines.number},
+          std::pair{"tag: ", &lines.tag}}) {
         if (out.compare(pos, std::strlen(key), key) != 0) continue;
         std::size_t end = out.find('\n', pos);
         *value = out.substr(pos + std::strlen(key), end - pos - std::strlen(key));

@@ -1,6 +1,8 @@
 // The file store without a VM: message texts, and the save paths that only a real directory
 // layout or another user can produce.
 
+#include "filestore/store.h"
+
 #include <gtest/gtest.h>
 #include <sys/fsuid.h>
 #include <sys/stat.h>
@@ -9,7 +11,6 @@
 #include <cstring>
 
 #include "filestore/status.h"
-#include "filestore/store.h"
 #include "tests/support/files.h"
 
 namespace kiv::store {
@@ -34,9 +35,11 @@ TEST(Status, MessagesJoinTextAndDescriptionWithoutSpace) {
     EXPECT_STREQ(tiny, "abc");
 }
 
-Status save_text(const std::string& path, const std::string& text, SaveMode mode = SaveMode::replace) {
+Status save_text(const std::string& path, const std::string& text,
+                 SaveMode mode = SaveMode::replace) {
     std::string stored = test::model_scramble(text);
-    return save(path.c_str(), reinterpret_cast<const unsigned char*>(stored.data()), stored.size(), mode);
+    return save(path.c_str(), reinterpret_cast<const unsigned char*>(stored.data()), stored.size(),
+                mode);
 }
 
 std::string read_text(const std::string& path) {

@@ -1,11 +1,11 @@
 // Which bytes go to the VM unchanged, and how everything else is decoded.
 
+#include "jni/utf.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "jni/utf.h"
 
 namespace kiv {
 namespace {
@@ -23,7 +23,8 @@ const std::vector<Case>& cases() {
         {"ascii", "Hello~", true, u"Hello~"},
         {"long ascii (word at a time)", std::string(37, 'q'), true, std::u16string(37, u'q')},
         {"zero byte", std::string("ab\0cd", 5), false, std::u16string(u"ab\0cd", 5)},
-        {"zero byte after eight ascii", std::string("abcdefgh\0", 9), false, std::u16string(u"abcdefgh\0", 9)},
+        {"zero byte after eight ascii", std::string("abcdefgh\0", 9), false,
+         std::u16string(u"abcdefgh\0", 9)},
         {"encoded zero", "\xC0\x80", true, std::u16string(1, u'\0')},
         {"two bytes", "\xC3\xA9", true, u"\u00E9"},
         {"three bytes", "\xE4\xB8\xAD", true, u"\u4E2D"},
@@ -60,16 +61,19 @@ TEST(Utf, AsciiMeansEveryByteBelow0x80) {
     }
     std::string long_text(1000, 'a');
     long_text[999] = '\x80';  // in the byte-at-a-time tail
-    EXPECT_FALSE(utf::is_ascii(reinterpret_cast<const unsigned char*>(long_text.data()), long_text.size()));
+    EXPECT_FALSE(
+        utf::is_ascii(reinterpret_cast<const unsigned char*>(long_text.data()), long_text.size()));
     long_text[999] = 'a';
     long_text[8] = '\xFF';  // in a word
-    EXPECT_FALSE(utf::is_ascii(reinterpret_cast<const unsigned char*>(long_text.data()), long_text.size()));
+    EXPECT_FALSE(
+        utf::is_ascii(reinterpret_cast<const unsigned char*>(long_text.data()), long_text.size()));
 }
 
 TEST(Utf, DecodesStandardAndModifiedFormsAndReplacesInvalidBytes) {
     for (const auto& c : cases()) {
         const auto* p = reinterpret_cast<const unsigned char*>(c.bytes.data());
-        std::vector<char16_t> out(c.bytes.size() + 1, u'#');  // exactly n units of room, plus a guard
+        std::vector<char16_t> out(c.bytes.size() + 1,
+                                  u'#');  // exactly n units of room, plus a guard
         std::size_t n = utf::decode_utf8(p, c.bytes.size(), out.data());
         EXPECT_EQ(std::u16string(out.data(), n), c.units) << c.what;
         EXPECT_EQ(out[c.bytes.size()], u'#') << c.what << ": wrote past n units";

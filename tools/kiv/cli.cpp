@@ -237,10 +237,12 @@ int run(int argc, char** argv) {
     if (argc < 2) return usage_error("no command given", nullptr);
     std::string_view first = argv[1];
     if (first == "-h" || first == "--help") return print_overview();
-    if (first == "-V" || first == "--version") return print(std::string("kiv ") + KIV_VERSION + "\n");
+    if (first == "-V" || first == "--version")
+        return print(std::string("kiv ") + KIV_VERSION + "\n");
     const Command* cmd = find_command(first);
     if (cmd == nullptr) {
-        const char* what = !first.empty() && first[0] == '-' ? "unknown option '" : "unknown command '";
+        const char* what =
+            !first.empty() && first[0] == '-' ? "unknown option '" : "unknown command '";
         return usage_error(what + std::string(first) + "'", nullptr);
     }
     Invocation inv;

@@ -89,8 +89,7 @@ bool all_digits(std::string_view s) {
 std::string identity_lines(std::string_view plain, const char* tag) {
     std::size_t split = 0;
     std::size_t tag_len = tag == nullptr ? 0 : std::strlen(tag);
-    if (tag != nullptr && plain.size() >= tag_len &&
-        plain.substr(plain.size() - tag_len) == tag &&
+    if (tag != nullptr && plain.size() >= tag_len && plain.substr(plain.size() - tag_len) == tag &&
         all_digits(plain.substr(0, plain.size() - tag_len))) {
         split = plain.size() - tag_len;
     } else {

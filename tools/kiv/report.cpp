@@ -32,8 +32,8 @@ const char* gloss(int code) {
 int fail(const store::Status& status) {
     char message[store::kMaxMessage];
     store::format_message(status, message, sizeof message);
-    std::string line = "kiv: " + std::to_string(status.code) + " " + message + " (" +
-                       gloss(status.code) + ")\n";
+    std::string line =
+        "kiv: " + std::to_string(status.code) + " " + message + " (" + gloss(status.code) + ")\n";
     write_error(line);
     return kExitFailed;
 }

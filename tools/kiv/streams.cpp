@@ -1,7 +1,8 @@
 #include "tools/kiv/streams.h"
 
-#include <cerrno>
 #include <unistd.h>
+
+#include <cerrno>
 
 namespace kiv::tool {
 

@@ -13,7 +13,9 @@ bool read_input(std::string& out, int& err);
 
 // Writes all n bytes to standard output. False, with err set, on a write error.
 bool write_output(const void* p, std::size_t n, int& err);
-inline bool write_output(std::string_view s, int& err) { return write_output(s.data(), s.size(), err); }
+inline bool write_output(std::string_view s, int& err) {
+    return write_output(s.data(), s.size(), err);
+}
 
 // Writes a diagnostic to standard error. A failure there has nowhere to be reported.
 void write_error(std::string_view s);
