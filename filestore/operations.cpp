@@ -49,6 +49,37 @@ bool scramble_ascii(JNIEnv* env, jstring content, jsize length, unsigned char* o
         });
 }
 
+// The content scrambled into one new buffer of n bytes; false, with the status to report,
+// when the VM cannot hand out its bytes (605) or the buffer cannot be had (607, ENOMEM).
+bool scramble_content(JNIEnv* env, jstring content, sys::Buffer& out, std::size_t& n,
+                      Status& failure) {
+    const Status no_memory{607, msg::kWriteFailed, ENOMEM};
+    const jsize length = env->GetStringLength(content);
+    if (length >= kAsciiFrom) {
+        n = static_cast<std::size_t>(length);
+        out = sys::Buffer(n);
+        if (!out) {
+            failure = no_memory;
+            return false;
+        }
+        if (scramble_ascii(env, content, length, out.get())) return true;
+        out = sys::Buffer();  // not ASCII after all: free it before the VM makes its copy
+    }
+    jni::StringChars text(env, content);
+    if (!text) {
+        failure = {605, msg::kContentConversion};
+        return false;
+    }
+    n = text.size();
+    out = sys::Buffer(n);
+    if (!out) {
+        failure = no_memory;
+        return false;
+    }
+    scramble(text.bytes(), n, out.get());
+    return true;
+}
+
 }  // namespace
 
 jobject write_file(JNIEnv* env, jobject record, jstring content, jstring path) noexcept {
@@ -57,30 +88,14 @@ jobject write_file(JNIEnv* env, jobject record, jstring content, jstring path) n
             rec.report(remove_file(file));
             return;
         }
-        const jsize length = env->GetStringLength(content);
-        if (length >= kAsciiFrom) {
-            sys::Buffer scrambled(static_cast<std::size_t>(length));
-            if (!scrambled) {
-                rec.report({607, msg::kWriteFailed, ENOMEM});
-                return;
-            }
-            if (scramble_ascii(env, content, length, scrambled.get())) {
-                rec.report(save(file, scrambled.get(), static_cast<std::size_t>(length)));
-                return;
-            }
-        }
-        jni::StringChars text(env, content);
-        if (!text) {
-            rec.report({605, msg::kContentConversion});
+        sys::Buffer scrambled;
+        std::size_t n = 0;
+        Status failure{};
+        if (!scramble_content(env, content, scrambled, n, failure)) {
+            rec.report(failure);
             return;
         }
-        sys::Buffer scrambled(text.size());
-        if (!scrambled) {
-            rec.report({607, msg::kWriteFailed, ENOMEM});
-            return;
-        }
-        scramble(text.bytes(), text.size(), scrambled.get());
-        rec.report(save(file, scrambled.get(), text.size()));
+        rec.report(save(file, scrambled.get(), n));
     });
 }
 

@@ -104,7 +104,7 @@ bool get_or_make(const char* path, const unsigned char* tag, std::size_t tag_len
 jstring device_identification(JNIEnv* env, jstring tag, jstring path) noexcept {
     if (jni::is_empty(env, path)) return nullptr;
     jni::StringChars path_chars(env, path);
-    if (tag == nullptr || !path_chars || env->GetStringUTFLength(tag) == 0) return nullptr;
+    if (!path_chars || jni::is_empty(env, tag)) return nullptr;
     jni::StringChars tag_chars(env, tag);
     if (!tag_chars) return nullptr;
 

@@ -56,10 +56,6 @@ inline int fstat(int fd, struct stat* st) noexcept {
     if (fault(EIO, "fstat")) return -1;
     return ::fstat(fd, st);
 }
-inline int stat(const char* path, struct stat* st) noexcept {
-    if (fault(EIO, "stat")) return -1;
-    return ::stat(path, st);
-}
 inline int lstat(const char* path, struct stat* st) noexcept {
     if (fault(EIO, "lstat")) return -1;
     return ::lstat(path, st);
