@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -14,6 +15,11 @@ namespace {
 constexpr int kSaveOpenFailed = 606;
 constexpr int kSaveWriteFailed = 607;
 constexpr int kSaveCloseFailed = 608;
+
+// Temporary files are named ".<name>.kivtmp-<12 hex digits>", beside their target.
+constexpr char kTempTag[] = ".kivtmp-";
+constexpr std::size_t kTempTagLength = sizeof kTempTag - 1;
+constexpr std::size_t kTempDigits = 12;
 
 // Copies s into out[size]; false (ENAMETOOLONG) if it does not fit.
 bool copy_path(char* out, std::size_t size, const char* dir, std::size_t dir_len, const char* s) {
@@ -80,19 +86,15 @@ sys::Fd create_temp(const char* target, mode_t mode, char (&temp)[PATH_MAX], int
                          mix(static_cast<std::uint64_t>(getpid())) ^
                          mix(reinterpret_cast<std::uintptr_t>(&now));
     for (int attempt = 0; attempt < 16; ++attempt) {
-        std::uint64_t r = mix(seed + static_cast<std::uint64_t>(attempt));
-        char suffix[32] = ".kivtmp-";
-        for (int i = 0; i < 12; ++i) suffix[8 + i] = "0123456789abcdef"[(r >> (4 * i)) & 0xF];
-        suffix[20] = '\0';
-        std::size_t base_len = std::strlen(base);
-        if (dir_len + 1 + base_len + 20 + 1 > sizeof temp) {
+        const auto r =
+            static_cast<unsigned long long>(mix(seed + static_cast<std::uint64_t>(attempt)));
+        const int len = std::snprintf(
+            temp, sizeof temp, "%.*s.%s%s%0*llx", static_cast<int>(dir_len), target, base, kTempTag,
+            static_cast<int>(kTempDigits), r & ((1ull << (4 * kTempDigits)) - 1));
+        if (len < 0 || static_cast<std::size_t>(len) >= sizeof temp) {
             err = ENAMETOOLONG;
             return sys::Fd();
         }
-        std::memcpy(temp, target, dir_len);
-        temp[dir_len] = '.';
-        std::memcpy(temp + dir_len + 1, base, base_len);
-        std::memcpy(temp + dir_len + 1 + base_len, suffix, 21);
         sys::Fd fd(sys::open(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY, mode));
         if (fd) return fd;
         err = errno;
@@ -128,6 +130,44 @@ Status write_in_place(const char* path, const unsigned char* p, std::size_t n) {
     if (sys::fwrite(p, 1, n, f) != n) status = {kSaveWriteFailed, msg::kWriteFailed, errno};
     if (sys::fclose(f) != 0) status = {kSaveCloseFailed, msg::kCloseFailed, errno};
     return status;
+}
+
+// A temporary file of a save that was killed stays behind. After each save, those of its
+// target that are older than kLeftoverAge (no save takes that long) are removed, provided the
+// directory is small enough for a look at it to be cheap.
+constexpr time_t kLeftoverAge = 10 * 60;
+constexpr off_t kCheapDirectory = 64 * 1024;  // bytes of directory entries
+
+void sweep_leftovers(const char* target) {
+    const std::size_t dir_len = dir_prefix_length(target);
+    const char* base = target + dir_len;
+    char dir[PATH_MAX] = ".";
+    char prefix[NAME_MAX + 1];
+    const std::size_t prefix_len = 1 + std::strlen(base) + kTempTagLength;
+    if (prefix_len + kTempDigits > NAME_MAX) return;
+    std::snprintf(prefix, sizeof prefix, ".%s%s", base, kTempTag);
+    if (dir_len > 0) {
+        std::memcpy(dir, target, dir_len);
+        dir[dir_len] = '\0';
+    }
+    DIR* d = sys::opendir(dir);
+    if (d == nullptr) return;
+    struct stat st;
+    if (sys::fstat(dirfd(d), &st) == 0 && st.st_size <= kCheapDirectory) {
+        const time_t now = time(nullptr);
+        while (const dirent* e = sys::readdir(d)) {
+            if (std::strncmp(e->d_name, prefix, prefix_len) != 0 ||
+                std::strlen(e->d_name) != prefix_len + kTempDigits) {
+                continue;
+            }
+            struct stat left;
+            if (sys::fstatat(dirfd(d), e->d_name, &left) == 0 && S_ISREG(left.st_mode) &&
+                left.st_mtime + kLeftoverAge < now) {
+                sys::unlinkat(dirfd(d), e->d_name);
+            }
+        }
+    }
+    closedir(d);
 }
 
 // Moves the finished temporary file to target. create_new publishes with link(), which fails
@@ -195,7 +235,11 @@ Status save(const char* path, const unsigned char* scrambled, std::size_t n,
         status = {kSaveCloseFailed, msg::kCloseFailed, err};
     }
     if (status.code == kOk) status = publish(temp, target, mode);
-    if (status.code != kOk) sys::unlink(temp);
+    if (status.code != kOk) {
+        sys::unlink(temp);
+    } else {
+        sweep_leftovers(target);
+    }
     return status;
 }
 

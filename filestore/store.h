@@ -17,7 +17,8 @@ enum class SaveMode {
 // Saves n already scrambled bytes (n > 0) at path so that the file holds either its old content
 // or the complete new one, whatever happens: the bytes go to a hidden temporary file beside the
 // target (".<name>.kivtmp-<12 hex digits>"), which is synced and then renamed over the target.
-// A symbolic link is kept and the file it points to replaced. Where no such file can be made
+// A symbolic link is kept and the file it points to replaced. A successful save also removes
+// its target's temporary files left by saves killed more than ten minutes ago. Where no such file can be made
 // (the target is a device or a FIFO, or the directory refuses new files) the target is written
 // in place instead. Codes: 200, 606 (open), 607 (write or rename), 608 (sync or close).
 // With SaveMode::create_new, a path that already exists gives 607 with err EEXIST.

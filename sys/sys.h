@@ -4,6 +4,7 @@
 // fail with a chosen errno, so every error path can be driven without a broken disk; in the
 // shipped library the wrappers are plain inline forwards.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -75,6 +76,22 @@ inline int link(const char* from, const char* to) noexcept {
 inline int unlink(const char* path) noexcept {
     if (fault(EBUSY, "unlink")) return -1;
     return ::unlink(path);
+}
+inline int unlinkat(int dir, const char* name) noexcept {
+    if (fault(EBUSY, "unlinkat")) return -1;
+    return ::unlinkat(dir, name, 0);
+}
+inline int fstatat(int dir, const char* name, struct stat* st) noexcept {
+    if (fault(EIO, "fstatat")) return -1;
+    return ::fstatat(dir, name, st, AT_SYMLINK_NOFOLLOW);
+}
+inline DIR* opendir(const char* path) noexcept {
+    if (fault(EMFILE, "opendir")) return nullptr;
+    return ::opendir(path);
+}
+inline dirent* readdir(DIR* dir) noexcept {
+    if (fault(EIO, "readdir")) return nullptr;
+    return ::readdir(dir);
 }
 inline int remove(const char* path) noexcept {
     if (fault(EBUSY, "remove")) return -1;

@@ -3,12 +3,14 @@
 
 #include "filestore/store.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <ctime>
 
 #include "filestore/status.h"
 #include "tests/support/files.h"
@@ -103,6 +105,38 @@ TEST(Save, WritesInPlaceWhereTheDirectoryRefusesNewFiles) {
     EXPECT_EQ(missing.code, 606);
     EXPECT_EQ(missing.err, EACCES);
     EXPECT_EQ(dir.others({"note", "locked"}), std::vector<std::string>{});
+}
+
+void make_file(const std::string& path, long age_seconds) {
+    test::write_bytes(path, "left");
+    timespec times[2] = {{time(nullptr) - age_seconds, 0}, {time(nullptr) - age_seconds, 0}};
+    utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+// Temporary files left by killed saves of the same target are cleared by the next save once
+// they are old enough not to belong to a save still running, and only where looking through the
+// directory is cheap; nothing else is touched.
+TEST(Save, ClearsOldLeftoversOfItsTargetInSmallDirectories) {
+    TempDir dir;
+    const std::string old_leftover = ".f.kivtmp-0123456789ab";
+    const std::vector<std::pair<std::string, long>> kept = {
+        {".f.kivtmp-ba9876543210", 5},     // recent: may be a save in progress
+        {".g.kivtmp-0123456789ab", 3600},  // another target's
+        {".f.kivtmp-0123", 3600},          // not a name the library makes
+        {"f.kivtmp-0123456789ab", 3600},   // not hidden
+    };
+    make_file(dir / old_leftover, 3600);
+    for (const auto& [name, age] : kept) make_file(dir / name, age);
+    ASSERT_EQ(save_text(dir / "f", "text").code, 200);
+    std::vector<std::string> names = {"f"};
+    for (const auto& k : kept) names.push_back(k.first);
+    EXPECT_EQ(dir.others(names), std::vector<std::string>{});
+
+    TempDir big;  // a directory with thousands of entries is left alone
+    for (int i = 0; i < 5000; ++i) test::write_bytes(big / ("file" + std::to_string(i)), "");
+    make_file(big / old_leftover, 3600);
+    ASSERT_EQ(save_text(big / "f", "text").code, 200);
+    EXPECT_EQ(test::read_bytes(big / old_leftover), "left");
 }
 
 TEST(Save, TooLongANameForATemporaryFileFallsBackToWritingInPlace) {
