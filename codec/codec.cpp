@@ -14,6 +14,11 @@ namespace {
 // and the chunk size of the block-swapping rotation.
 constexpr std::size_t scratch_size = 4096;
 
+void scramble_with(const codec_kernels& k, const unsigned char* in, std::size_t n,
+                   unsigned char* out) noexcept {
+    k.scramble(in, n, out, out + (n + 1) / 2);
+}
+
 void unscramble_with(const codec_kernels& k, const unsigned char* in, std::size_t n,
                      unsigned char* out) noexcept {
     const std::size_t front = (n + 1) / 2;
@@ -126,7 +131,7 @@ void unscramble_in_place(unsigned char* buf, std::size_t n, const codec_kernels&
 }
 
 void scramble(const unsigned char* in, std::size_t n, unsigned char* out) noexcept {
-    codec_best_kernels().scramble(in, n, out, out + (n + 1) / 2);
+    scramble_with(codec_best_kernels(), in, n, out);
 }
 
 void scramble_halves(const unsigned char* in, std::size_t n, unsigned char* front,
@@ -145,36 +150,40 @@ void unscramble_pairs(const unsigned char* front, const unsigned char* back, std
 
 }  // namespace kiv
 
-extern "C" {
+namespace {
 
-void encode(const char* input, char* output) {
+// What encode and decode share: measure the zero-terminated input, convert it straight into
+// the output where the two are apart, or move it there and convert it in place where they
+// overlap, then terminate the output.
+void convert_terminated(const char* input, char* output,
+                        void (*apart)(const kiv::codec_kernels&, const unsigned char*, std::size_t,
+                                      unsigned char*) noexcept,
+                        void (*in_place)(unsigned char*, std::size_t,
+                                         const kiv::codec_kernels&) noexcept) noexcept {
     if (input == nullptr || output == nullptr) return;
     const std::size_t n = std::strlen(input);
     const auto* in = reinterpret_cast<const unsigned char*>(input);
     auto* out = reinterpret_cast<unsigned char*>(output);
     const kiv::codec_kernels& k = kiv::codec_best_kernels();
     if (kiv::disjoint(in, out, n)) {
-        k.scramble(in, n, out, out + (n + 1) / 2);
+        apart(k, in, n, out);
     } else {
         if (out != in) std::memmove(out, in, n);
-        kiv::scramble_in_place(out, n, k);
+        in_place(out, n, k);
     }
     out[n] = 0;
 }
 
+}  // namespace
+
+extern "C" {
+
+void encode(const char* input, char* output) {
+    convert_terminated(input, output, kiv::scramble_with, kiv::scramble_in_place);
+}
+
 void decode(const char* input, char* output) {
-    if (input == nullptr || output == nullptr) return;
-    const std::size_t n = std::strlen(input);
-    const auto* in = reinterpret_cast<const unsigned char*>(input);
-    auto* out = reinterpret_cast<unsigned char*>(output);
-    const kiv::codec_kernels& k = kiv::codec_best_kernels();
-    if (kiv::disjoint(in, out, n)) {
-        kiv::unscramble_with(k, in, n, out);
-    } else {
-        if (out != in) std::memmove(out, in, n);
-        kiv::unscramble_in_place(out, n, k);
-    }
-    out[n] = 0;
+    convert_terminated(input, output, kiv::unscramble_with, kiv::unscramble_in_place);
 }
 
 }  // extern "C"
