@@ -16,11 +16,6 @@ constexpr int kSaveOpenFailed = 606;
 constexpr int kSaveWriteFailed = 607;
 constexpr int kSaveCloseFailed = 608;
 
-// Temporary files are named ".<name>.kivtmp-<12 hex digits>", beside their target.
-constexpr char kTempTag[] = ".kivtmp-";
-constexpr std::size_t kTempTagLength = sizeof kTempTag - 1;
-constexpr std::size_t kTempDigits = 12;
-
 // Copies s into out[size]; false (ENAMETOOLONG) if it does not fit.
 bool copy_path(char* out, std::size_t size, const char* dir, std::size_t dir_len, const char* s) {
     std::size_t len = std::strlen(s);
@@ -35,13 +30,25 @@ std::size_t dir_prefix_length(const char* path) {
     return slash == nullptr ? 0 : static_cast<std::size_t>(slash - path) + 1;
 }
 
-// Follows symbolic links from path to the name of the file they end at, which need not exist.
+// The directory part of path ("." for none), in out; false (ENAMETOOLONG) if it does not fit.
+bool directory_of(const char* path, char (&out)[PATH_MAX]) {
+    const std::size_t len = dir_prefix_length(path);
+    if (len == 0) return copy_path(out, sizeof out, out, 0, ".");
+    if (len >= sizeof out) return false;
+    std::memcpy(out, path, len);
+    out[len] = '\0';
+    return true;
+}
+
+// Follows symbolic links from path to the name of the file they end at, which need not exist,
+// giving up as the system does after 40 links.
 bool resolve_links(const char* path, char (&out)[PATH_MAX], int& err) {
+    constexpr int kMaxLinks = 40;
     if (!copy_path(out, sizeof out, out, 0, path)) {
         err = ENAMETOOLONG;
         return false;
     }
-    for (int hops = 0; hops < 40; ++hops) {
+    for (int links = 0;; ++links) {
         struct stat st;
         if (sys::lstat(out, &st) != 0) {
             if (errno == ENOENT) return true;  // a dangling link names the file to create
@@ -49,6 +56,10 @@ bool resolve_links(const char* path, char (&out)[PATH_MAX], int& err) {
             return false;
         }
         if (!S_ISLNK(st.st_mode)) return true;
+        if (links == kMaxLinks) {
+            err = ELOOP;
+            return false;
+        }
         char link[PATH_MAX];
         ssize_t len = sys::readlink(out, link, sizeof link - 1);
         if (len < 0) {
@@ -62,8 +73,84 @@ bool resolve_links(const char* path, char (&out)[PATH_MAX], int& err) {
             return false;
         }
     }
-    err = ELOOP;
-    return false;
+}
+
+// The file a path stands for once its symbolic links are followed: its directory, open, and
+// its name there. Everything a save does beside its target goes through the directory, so no
+// temporary name ever has to fit in a path.
+struct Location {
+    sys::Fd dir;
+    char name[NAME_MAX + 1];
+};
+
+#ifdef O_PATH
+constexpr int kDirectoryHandle = O_PATH | O_DIRECTORY;  // needs no permission to read it
+#else
+constexpr int kDirectoryHandle = O_RDONLY | O_DIRECTORY;
+#endif
+
+bool locate(const char* path, int dir_flags, Location& at, int& err) {
+    char target[PATH_MAX];
+    char dir[PATH_MAX];
+    if (!resolve_links(path, target, err)) return false;
+    const char* name = target + dir_prefix_length(target);
+    if (!directory_of(target, dir) || !copy_path(at.name, sizeof at.name, at.name, 0, name)) {
+        err = ENAMETOOLONG;
+        return false;
+    }
+    at.dir = sys::Fd(sys::open(dir, dir_flags));
+    if (!at.dir) {
+        err = errno;
+        return false;
+    }
+    return true;
+}
+
+// Temporary files are named ".<stem>.kivtmp-<12 hex digits>" beside their target. The stem is
+// the target's name, or for a name over 100 bytes its first whole characters, "~" and 16 hex
+// digits of a hash of the whole name: a temporary name never takes more than 121 bytes, so one
+// fits beside every file a file system can hold.
+constexpr char kTempTag[] = ".kivtmp-";
+constexpr std::size_t kTempTagLength = sizeof kTempTag - 1;
+constexpr std::size_t kTempDigits = 12;
+constexpr std::size_t kWholeNameMax = 100;
+constexpr std::size_t kHashDigits = 16;
+constexpr std::size_t kCutNameMax = kWholeNameMax - 1 - kHashDigits;
+constexpr std::size_t kTempPrefixMax = 1 + kWholeNameMax + kTempTagLength;
+constexpr std::size_t kTempNameMax = kTempPrefixMax + kTempDigits;
+static_assert(kTempNameMax <= 121, "temporary names stay short");
+
+std::uint64_t fnv1a(const char* s) {
+    std::uint64_t h = 0xCBF29CE484222325ull;
+    for (; *s != '\0'; ++s) h = (h ^ static_cast<unsigned char>(*s)) * 0x100000001B3ull;
+    return h;
+}
+
+// Writes ".<stem>.kivtmp-" for the target named `name` into out; returns its length.
+std::size_t temp_prefix(const char* name, char (&out)[kTempPrefixMax + 1]) {
+    std::size_t len = std::strlen(name);
+    int n;
+    if (len <= kWholeNameMax) {
+        n = std::snprintf(out, sizeof out, ".%s%s", name, kTempTag);
+    } else {
+        len = kCutNameMax;
+        while (len > 0 && (static_cast<unsigned char>(name[len]) & 0xC0) == 0x80) --len;
+        n = std::snprintf(out, sizeof out, ".%.*s~%0*llx%s", static_cast<int>(len), name,
+                          static_cast<int>(kHashDigits),
+                          static_cast<unsigned long long>(fnv1a(name)), kTempTag);
+    }
+    return static_cast<std::size_t>(n);
+}
+
+bool is_temp_name(const char* entry, const char* prefix, std::size_t prefix_len) {
+    if (std::strncmp(entry, prefix, prefix_len) != 0) return false;
+    const char* digits = entry + prefix_len;
+    std::size_t i = 0;
+    for (; digits[i] != '\0'; ++i) {
+        const char c = digits[i];
+        if (i == kTempDigits || !((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    }
+    return i == kTempDigits;
 }
 
 std::uint64_t mix(std::uint64_t x) {
@@ -73,12 +160,11 @@ std::uint64_t mix(std::uint64_t x) {
     return x ^ (x >> 31);
 }
 
-// Creates ".<name>.kivtmp-<12 hex digits>" beside target, exclusively, and puts its name in
-// temp. The name only has to be unlikely to collide: O_EXCL settles any collision, and another
-// name is tried.
-sys::Fd create_temp(const char* target, mode_t mode, char (&temp)[PATH_MAX], int& err) {
-    const std::size_t dir_len = dir_prefix_length(target);
-    const char* base = target + dir_len;
+// Creates a temporary file beside the target, exclusively, and puts its name in temp. The name
+// only has to be unlikely to collide: O_EXCL settles any collision, and another name is tried.
+sys::Fd create_temp(const Location& at, mode_t mode, char (&temp)[kTempNameMax + 1], int& err) {
+    char prefix[kTempPrefixMax + 1];
+    temp_prefix(at.name, prefix);
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     std::uint64_t seed = mix(static_cast<std::uint64_t>(now.tv_sec) * 1000000000ull +
@@ -88,14 +174,9 @@ sys::Fd create_temp(const char* target, mode_t mode, char (&temp)[PATH_MAX], int
     for (int attempt = 0; attempt < 16; ++attempt) {
         const auto r =
             static_cast<unsigned long long>(mix(seed + static_cast<std::uint64_t>(attempt)));
-        const int len = std::snprintf(
-            temp, sizeof temp, "%.*s.%s%s%0*llx", static_cast<int>(dir_len), target, base, kTempTag,
-            static_cast<int>(kTempDigits), r & ((1ull << (4 * kTempDigits)) - 1));
-        if (len < 0 || static_cast<std::size_t>(len) >= sizeof temp) {
-            err = ENAMETOOLONG;
-            return sys::Fd();
-        }
-        sys::Fd fd(sys::open(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY, mode));
+        std::snprintf(temp, sizeof temp, "%s%0*llx", prefix, static_cast<int>(kTempDigits),
+                      r & ((1ull << (4 * kTempDigits)) - 1));
+        sys::Fd fd(sys::openat(at.dir.get(), temp, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY, mode));
         if (fd) return fd;
         err = errno;
         if (err != EEXIST) break;
@@ -138,28 +219,16 @@ Status write_in_place(const char* path, const unsigned char* p, std::size_t n) {
 constexpr time_t kLeftoverAge = 10 * 60;
 constexpr off_t kCheapDirectory = 64 * 1024;  // bytes of directory entries
 
-void sweep_leftovers(const char* target) {
-    const std::size_t dir_len = dir_prefix_length(target);
-    const char* base = target + dir_len;
-    char dir[PATH_MAX] = ".";
-    char prefix[NAME_MAX + 1];
-    const std::size_t prefix_len = 1 + std::strlen(base) + kTempTagLength;
-    if (prefix_len + kTempDigits > NAME_MAX) return;
-    std::snprintf(prefix, sizeof prefix, ".%s%s", base, kTempTag);
-    if (dir_len > 0) {
-        std::memcpy(dir, target, dir_len);
-        dir[dir_len] = '\0';
-    }
-    DIR* d = sys::opendir(dir);
+void sweep_leftovers(const Location& at) {
+    char prefix[kTempPrefixMax + 1];
+    const std::size_t prefix_len = temp_prefix(at.name, prefix);
+    DIR* d = sys::opendir_at(at.dir.get());
     if (d == nullptr) return;
     struct stat st;
     if (sys::fstat(dirfd(d), &st) == 0 && st.st_size <= kCheapDirectory) {
         const time_t now = time(nullptr);
         while (const dirent* e = sys::readdir(d)) {
-            if (std::strncmp(e->d_name, prefix, prefix_len) != 0 ||
-                std::strlen(e->d_name) != prefix_len + kTempDigits) {
-                continue;
-            }
+            if (!is_temp_name(e->d_name, prefix, prefix_len)) continue;
             struct stat left;
             if (sys::fstatat(dirfd(d), e->d_name, &left) == 0 && S_ISREG(left.st_mode) &&
                 left.st_mtime + kLeftoverAge < now) {
@@ -170,22 +239,32 @@ void sweep_leftovers(const char* target) {
     closedir(d);
 }
 
-// Moves the finished temporary file to target. create_new publishes with link(), which fails
-// if target appeared meanwhile; file systems without hard links fall back to rename().
-Status publish(const char* temp, const char* target, SaveMode mode) {
+// Moves the finished temporary file to its target. create_new publishes only where nothing is,
+// with renameat2's no-replace flag or, where the system lacks it, a hard link; where it has
+// neither, a plain rename, and the caller's DirectoryLock is what keeps others out.
+Status publish(const Location& at, const char* temp, SaveMode mode) {
+    const int dir = at.dir.get();
     if (mode == SaveMode::create_new) {
-        if (sys::link(temp, target) == 0) {
-            sys::unlink(temp);
+        if (sys::rename_noreplace(dir, temp, at.name) == 0) return {kOk, msg::kSaved};
+        int err = errno;
+        if (err != ENOSYS && err != EINVAL) return {kSaveWriteFailed, msg::kWriteFailed, err};
+        if (sys::linkat(dir, temp, at.name) == 0) {
+            sys::unlinkat(dir, temp);
             return {kOk, msg::kSaved};
         }
-        int err = errno;
-        if (err != EPERM && err != EOPNOTSUPP && err != ENOSYS && err != EMLINK) {
+        err = errno;
+        // Android refuses hard links to apps (EACCES); some file systems have none.
+        if (err != EACCES && err != EPERM && err != EOPNOTSUPP && err != ENOSYS && err != EMLINK) {
             return {kSaveWriteFailed, msg::kWriteFailed, err};
         }
     }
-    if (sys::rename(temp, target) != 0) return {kSaveWriteFailed, msg::kWriteFailed, errno};
+    if (sys::renameat(dir, temp, at.name) != 0) return {kSaveWriteFailed, msg::kWriteFailed, errno};
     return {kOk, msg::kSaved};
 }
+
+// Whether a directory that refused a new file did so for good (its permissions, a read-only
+// file system), so that only writing in place is left.
+bool refuses_new_files(int err) { return err == EACCES || err == EPERM || err == EROFS; }
 
 }  // namespace
 
@@ -210,15 +289,17 @@ Status save(const char* path, const unsigned char* scrambled, std::size_t n,
     if (exists && mode == SaveMode::create_new)
         return {kSaveWriteFailed, msg::kWriteFailed, EEXIST};
 
-    char target[PATH_MAX];
-    char temp[PATH_MAX];
+    Location at;
+    char temp[kTempNameMax + 1];
     int err = 0;
     sys::Fd fd;
-    if (resolve_links(path, target, err)) fd = create_temp(target, bits, temp, err);
+    if (locate(path, kDirectoryHandle, at, err)) fd = create_temp(at, bits, temp, err);
     if (!fd) {
         // Without a temporary file the only way left is writing in place; where an old file
         // exists, take it only when the directory refuses new files, not when the disk is full.
-        if (!exists || err == EACCES || err == EPERM || err == EROFS || err == ENAMETOOLONG) {
+        // (A path whose links resolve to more than PATH_MAX bytes, ENAMETOOLONG, is written in
+        // place too, through the links, as the system resolves them.)
+        if (!exists || refuses_new_files(err) || err == ENAMETOOLONG) {
             return write_in_place(path, scrambled, n);
         }
         return {kSaveOpenFailed, msg::kOpenFailed, err};
@@ -234,24 +315,51 @@ Status save(const char* path, const unsigned char* scrambled, std::size_t n,
     if (!close_checked(fd, err) && status.code == kOk) {
         status = {kSaveCloseFailed, msg::kCloseFailed, err};
     }
-    if (status.code == kOk) status = publish(temp, target, mode);
+    if (status.code == kOk) status = publish(at, temp, mode);
     if (status.code != kOk) {
-        sys::unlink(temp);
+        sys::unlinkat(at.dir.get(), temp);
     } else {
-        sweep_leftovers(target);
+        sweep_leftovers(at);
     }
     return status;
 }
 
 Status remove_file(const char* path) noexcept {
-    // The file is opened first, so a missing file in a writable directory is created and then
-    // removed (603); unlike "w+" the open does not truncate, so a failed removal keeps the data.
-    sys::Fd fd(sys::open(path, O_RDWR | O_CREAT | O_NOCTTY, 0666));
-    Status status{603, msg::kDeleted};
-    if (sys::remove(path) != 0) status = {604, msg::kDeleteFailed, errno};
-    int err = 0;
-    if (fd && !close_checked(fd, err)) status = {kSaveCloseFailed, msg::kCloseFailed, err};
-    return status;
+    if (sys::remove(path) == 0) return {603, msg::kDeleted};
+    const int err = errno;
+    // Nothing to delete counts as deleted where the file could have been made: in a directory
+    // that exists and takes new files. The file itself is never made, not even for a moment.
+    char dir[PATH_MAX];
+    if (err == ENOENT && directory_of(path, dir) && sys::access_for_writing(dir) == 0) {
+        return {603, msg::kDeleted};
+    }
+    return {604, msg::kDeleteFailed, err};
+}
+
+DirectoryLock::DirectoryLock(const char* path) noexcept {
+    Location at;
+    if (!locate(path, O_RDONLY | O_DIRECTORY, at, err_)) {
+        // A directory that may be searched but not read cannot be locked; one that is not
+        // there, or cannot be opened for any other reason, fails the caller.
+        state_ = err_ == EACCES ? State::unsupported : State::failed;
+        return;
+    }
+    dir_ = std::move(at.dir);
+    int done;
+    while ((done = sys::flock(dir_.get(), LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    if (done == 0) {
+        state_ = State::held;
+        return;
+    }
+    err_ = errno;
+    const bool no_locks = err_ == ENOLCK || err_ == EOPNOTSUPP || err_ == EINVAL ||
+                          err_ == ENOSYS || err_ == EACCES || err_ == EPERM;
+    state_ = no_locks ? State::unsupported : State::failed;
+}
+
+void DirectoryLock::sync() const noexcept {
+    if (dir_) sys::sync_directory(dir_.get());
 }
 
 Status read_file(const char* path, sys::Buffer& text, std::size_t& n) noexcept {

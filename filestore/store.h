@@ -11,22 +11,46 @@ namespace kiv::store {
 
 enum class SaveMode {
     replace,     // the new content replaces whatever the path holds
-    create_new,  // the new content is published only if the path holds nothing yet (else EEXIST)
+    create_new,  // the new content is published only if the path holds nothing yet (else EEXIST),
+                 // as far as the system can tell: see publish() and DirectoryLock
 };
 
 // Saves n already scrambled bytes (n > 0) at path so that the file holds either its old content
 // or the complete new one, whatever happens: the bytes go to a hidden temporary file beside the
-// target (".<name>.kivtmp-<12 hex digits>"), which is synced and then renamed over the target.
-// A symbolic link is kept and the file it points to replaced. A successful save also removes
-// its target's temporary files left by saves killed more than ten minutes ago. Where no such file can be made
-// (the target is a device or a FIFO, or the directory refuses new files) the target is written
-// in place instead. Codes: 200, 606 (open), 607 (write or rename), 608 (sync or close).
-// With SaveMode::create_new, a path that already exists gives 607 with err EEXIST.
+// target (".<name>.kivtmp-<12 hex digits>", with long names shortened), which is synced and then
+// renamed over the target. A symbolic link is kept and the file it points to replaced. A
+// successful save also removes its target's temporary files left by saves killed more than ten
+// minutes ago. Where no such file can be made (the target is a device or a FIFO, or the
+// directory refuses new files) the target is written in place instead. Codes: 200, 606 (open),
+// 607 (write or rename), 608 (sync or close). With SaveMode::create_new, a path that already
+// exists gives 607 with err EEXIST.
 Status save(const char* path, const unsigned char* scrambled, std::size_t n,
             SaveMode mode = SaveMode::replace) noexcept;
 
-// Deletes the file at path, for a save of empty content: 603, 604, or 608 if closing failed.
+// Deletes the file at path, for a save of empty content: 603 (also for a missing file in a
+// directory that takes new files), or 604. Never creates the file.
 Status remove_file(const char* path) noexcept;
+
+// An exclusive lock on the directory that holds path's file (its symbolic links followed), for
+// callers that look at a file and then replace it and must not be interleaved with each other:
+// held until the scope ends, by one caller at a time across threads and processes. Where the
+// file system takes no locks, or the directory cannot be read, the lock is `unsupported` and
+// callers go on without it; `failed` means the directory could not be opened (err tells why).
+class DirectoryLock {
+public:
+    enum class State { held, unsupported, failed };
+
+    explicit DirectoryLock(const char* path) noexcept;
+    State state() const noexcept { return state_; }
+    int err() const noexcept { return err_; }
+    // Makes the directory's entries durable, after a file was published in it.
+    void sync() const noexcept;
+
+private:
+    sys::Fd dir_;
+    State state_ = State::failed;
+    int err_ = 0;
+};
 
 // Reads and unscrambles the file at path into a new buffer of n + 1 bytes, zero-terminated.
 // Codes: 200 (msg is the text), 703, 704, 705.

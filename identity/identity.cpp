@@ -76,6 +76,14 @@ bool get_or_make(const char* path, const unsigned char* tag, std::size_t tag_len
     if (found == Lookup::found) return true;
     if (found == Lookup::failed) return false;
 
+    // Making an identity is one step for every caller on this path, in any thread or process:
+    // under the directory's lock, look again, and make one only if still nobody has.
+    store::DirectoryLock lock(path);
+    if (lock.state() == store::DirectoryLock::State::failed) return false;
+    found = lookup(path, tag, tag_len, scrambled, n);
+    if (found == Lookup::found) return true;
+    if (found == Lookup::failed) return false;
+
     sys::Buffer plain;
     std::size_t len = 0;
     if (!make_plain(tag, tag_len, plain, len)) return false;
@@ -84,8 +92,9 @@ bool get_or_make(const char* path, const unsigned char* tag, std::size_t tag_len
     scramble(plain.get(), len, made.get());
     made.get()[len] = 0;
 
-    // A brand-new identity is published only if no other caller published one first; if one
-    // did and it carries the tag, that one is everybody's identity.
+    // Where there is no file, the identity is also published only where nothing is, so that
+    // callers on a file system without locks still agree: if another one published first and
+    // it carries the tag, that one is everybody's identity.
     store::SaveMode mode =
         found == Lookup::no_file ? store::SaveMode::create_new : store::SaveMode::replace;
     store::Status status = store::save(path, made.get(), len, mode);
@@ -96,6 +105,7 @@ bool get_or_make(const char* path, const unsigned char* tag, std::size_t tag_len
         status = store::save(path, made.get(), len, store::SaveMode::replace);
     }
     if (status.code != store::kOk) return false;
+    lock.sync();  // an identity handed out must survive a power cut
     scrambled = std::move(made);
     n = len;
     return true;

@@ -6,9 +6,15 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <unistd.h>
+
+#if defined(__ANDROID__)
+#include <android/api-level.h>
+#endif
 
 #include <cerrno>
 #include <cstddef>
@@ -65,17 +71,38 @@ inline ssize_t readlink(const char* path, char* buf, size_t n) noexcept {
     if (fault(EIO, "readlink")) return -1;
     return ::readlink(path, buf, n);
 }
-inline int rename(const char* from, const char* to) noexcept {
+inline int openat(int dir, const char* name, int flags, mode_t mode = 0) noexcept {
+    if (fault(EACCES, "openat")) return -1;
+    return ::openat(dir, name, flags | O_CLOEXEC, mode);
+}
+inline int renameat(int dir, const char* from, const char* to) noexcept {
     if (fault(EXDEV, "rename")) return -1;
-    return ::rename(from, to);
+    return ::renameat(dir, from, dir, to);
 }
-inline int link(const char* from, const char* to) noexcept {
+// renameat2(RENAME_NOREPLACE): renames unless `to` exists (EEXIST). ENOSYS where the kernel or,
+// on Android, the app's system call filter lacks it; EINVAL where the file system does.
+inline int rename_noreplace(int dir, const char* from, const char* to) noexcept {
+    if (fault(ENOSYS, "renameat2")) return -1;
+#if defined(__ANDROID__)
+    // Apps may make this call from API 30 on, when bionic gained renameat2; before that the
+    // seccomp filter kills the process for it.
+    if (android_get_device_api_level() < 30) {
+        errno = ENOSYS;
+        return -1;
+    }
+#endif
+#if defined(SYS_renameat2)
+    constexpr unsigned kNoReplace = 1;  // RENAME_NOREPLACE
+    return static_cast<int>(::syscall(SYS_renameat2, dir, from, dir, to, kNoReplace));
+#else
+    (void)dir, (void)from, (void)to;
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+inline int linkat(int dir, const char* from, const char* to) noexcept {
     if (fault(EPERM, "link")) return -1;
-    return ::link(from, to);
-}
-inline int unlink(const char* path) noexcept {
-    if (fault(EBUSY, "unlink")) return -1;
-    return ::unlink(path);
+    return ::linkat(dir, from, dir, to, 0);
 }
 inline int unlinkat(int dir, const char* name) noexcept {
     if (fault(EBUSY, "unlinkat")) return -1;
@@ -85,17 +112,39 @@ inline int fstatat(int dir, const char* name, struct stat* st) noexcept {
     if (fault(EIO, "fstatat")) return -1;
     return ::fstatat(dir, name, st, AT_SYMLINK_NOFOLLOW);
 }
-inline DIR* opendir(const char* path) noexcept {
+// A stream over the entries of the directory open (even as O_PATH) at dir.
+inline DIR* opendir_at(int dir) noexcept {
     if (fault(EMFILE, "opendir")) return nullptr;
-    return ::opendir(path);
+    int fd = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    DIR* d = ::fdopendir(fd);
+    if (d == nullptr) ::close(fd);
+    return d;
 }
 inline dirent* readdir(DIR* dir) noexcept {
     if (fault(EIO, "readdir")) return nullptr;
     return ::readdir(dir);
 }
+inline int flock(int fd, int op) noexcept {
+    if (fault(ENOLCK, "flock")) return -1;
+    return ::flock(fd, op);
+}
+inline int sync_directory(int dir) noexcept {
+    if (fault(EIO, "fsync(dir)")) return -1;
+    return ::fsync(dir);
+}
 inline int remove(const char* path) noexcept {
     if (fault(EBUSY, "remove")) return -1;
     return std::remove(path);
+}
+// Whether the caller may write to path, judged by its effective (on Linux, file-system) ids.
+inline int access_for_writing(const char* path) noexcept {
+    if (fault(EACCES, "access")) return -1;
+#if defined(__ANDROID__)
+    return ::access(path, W_OK | X_OK);  // an app's real and effective ids are the same
+#else
+    return ::faccessat(AT_FDCWD, path, W_OK | X_OK, AT_EACCESS);
+#endif
 }
 inline int fchmod(int fd, mode_t mode) noexcept {
     if (fault(EPERM, "fchmod")) return -1;

@@ -1,6 +1,7 @@
 #include "tests/fault/fault.h"
 
 #include <cerrno>
+#include <cstring>
 
 #include "sys/sys.h"
 
@@ -10,6 +11,8 @@ namespace {
 thread_local bool armed = false;
 thread_local int target = 0;
 thread_local Outcome outcome;
+// Written only while a single thread runs (Platform's contract), read by any.
+std::vector<Refusal> refused;
 }  // namespace
 
 void arm(int nth) {
@@ -23,13 +26,23 @@ Outcome disarm() {
     return outcome;
 }
 
+Platform::Platform(std::vector<Refusal> refusals) { refused = std::move(refusals); }
+Platform::~Platform() { refused.clear(); }
+
 }  // namespace kiv::test::fault
 
 namespace kiv::sys {
 
 bool fault(int err, const char* call) noexcept {
     using namespace kiv::test::fault;
+    for (const Refusal& r : refused) {
+        if (std::strcmp(r.call, call) == 0) {
+            errno = r.err;
+            return true;
+        }
+    }
     if (!armed) return false;
+    outcome.made.insert(call);
     if (++outcome.calls != target) return false;
     outcome.failed = call;
     outcome.err = err;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <climits>
 #include <random>
 #include <set>
 
@@ -219,20 +220,65 @@ TEST_F(FileStore, FileThatIsReadableButNotWritableCountsAsMissing) {
 }
 
 // A file-size limit makes the write itself fail: the old text must survive, and the temporary
-// file must be gone. (The VM ignores SIGXFSZ, so the write returns EFBIG.)
+// file must be gone, however long the file's name or its path. (The VM ignores SIGXFSZ, so the
+// write returns EFBIG.)
 TEST_F(FileStore, FailedSaveKeepsTheOldTextAndLeavesNoTemporaryFile) {
-    ASSERT_EQ(write_file("the old text", file).code, 200);
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    Report r = write_file(std::string(10000, 'n'), file);
-    setrlimit(RLIMIT_FSIZE, &old);
-    EXPECT_EQ(r.code, 607);
-    EXPECT_EQ(r.msg, "写入失败：File too large");
-    EXPECT_EQ(read_file(file).msg, "the old text");
-    EXPECT_EQ(dir.others({"note.txt"}), std::vector<std::string>{});
+    // A directory nested deep enough that its path leaves little room below PATH_MAX.
+    std::string deep = dir.path();
+    while (deep.size() < PATH_MAX - 250) {
+        deep += "/" + std::string(200, 'd');
+        ASSERT_EQ(mkdir(deep.c_str(), 0755), 0);
+    }
+    // A name that brings the path to ten bytes below the limit.
+    const std::string near_limit(PATH_MAX - 10 - deep.size() - 1, 'p');
+    const std::vector<std::pair<std::string, std::string>> targets = {
+        {dir.path(), "note.txt"},
+        {dir.path(), std::string(240, 'n')},
+        {dir.path(), std::string(NAME_MAX, 'm')},
+        {deep, near_limit},
+    };
+    for (const auto& [where, name] : targets) {
+        const std::string path = where + "/" + name;
+        ASSERT_EQ(write_file("the old text", path).code, 200) << name.size();
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        rlimit small = old;
+        small.rlim_cur = 4096;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        Report r = write_file(std::string(10000, 'n'), path);
+        setrlimit(RLIMIT_FSIZE, &old);
+        EXPECT_EQ(r.code, 607) << name.size() << "-byte name in " << where.size() << "-byte dir";
+        EXPECT_EQ(r.msg, "写入失败：File too large");
+        EXPECT_EQ(read_file(path).msg, "the old text");
+        std::vector<std::string> left;
+        for (const auto& e : std::filesystem::directory_iterator(where)) {
+            const std::string n = e.path().filename().string();
+            bool target = false;
+            for (const auto& t : targets) target = target || t.second == n;
+            if (!target && !e.is_directory()) left.push_back(n);
+        }
+        EXPECT_EQ(left.size(), 0u) << name.size() << "-byte name: a temporary file was left";
+    }
+}
+
+// Deleting a file that never existed must never make it exist, not even for a moment: readers
+// racing with the delete see only a missing file.
+TEST_F(FileStore, DeletingAMissingFileNeverCreatesIt) {
+    std::atomic<int> seen_present{0};
+    std::atomic<bool> done{false};
+    on_threads(3, [&](int t) {
+        if (t == 0) {
+            for (int i = 0; i < 2000; ++i) EXPECT_EQ(write_file("", file).code, 603);
+            done = true;
+            return;
+        }
+        while (!done) {
+            Report r = t == 1 ? read_file(file) : query_file(file);
+            if (r.code != 703 && r.code != 803) ++seen_present;
+        }
+    });
+    EXPECT_EQ(seen_present.load(), 0);
+    EXPECT_EQ(dir.others({}), std::vector<std::string>{});
 }
 
 TEST_F(FileStore, SaveKeepsPermissionBitsAndSymbolicLinks) {

@@ -123,6 +123,8 @@ TEST(Save, ClearsOldLeftoversOfItsTargetInSmallDirectories) {
         {".f.kivtmp-ba9876543210", 5},     // recent: may be a save in progress
         {".g.kivtmp-0123456789ab", 3600},  // another target's
         {".f.kivtmp-0123", 3600},          // not a name the library makes
+        {".f.kivtmp-notatempfile", 3600},  // nor this: twelve characters, but not hex digits
+        {".f.kivtmp-0123456789aB", 3600},  // nor this: its digits are lower case
         {"f.kivtmp-0123456789ab", 3600},   // not hidden
     };
     make_file(dir / old_leftover, 3600);
@@ -131,6 +133,7 @@ TEST(Save, ClearsOldLeftoversOfItsTargetInSmallDirectories) {
     std::vector<std::string> names = {"f"};
     for (const auto& k : kept) names.push_back(k.first);
     EXPECT_EQ(dir.others(names), std::vector<std::string>{});
+    for (const auto& k : kept) EXPECT_EQ(test::read_bytes(dir / k.first), "left") << k.first;
 
     TempDir big;  // a directory with thousands of entries is left alone
     for (int i = 0; i < 5000; ++i) test::write_bytes(big / ("file" + std::to_string(i)), "");
@@ -139,11 +142,24 @@ TEST(Save, ClearsOldLeftoversOfItsTargetInSmallDirectories) {
     EXPECT_EQ(test::read_bytes(big / old_leftover), "left");
 }
 
-TEST(Save, TooLongANameForATemporaryFileFallsBackToWritingInPlace) {
-    TempDir dir;
-    std::string file = dir / std::string(250, 'n');  // leaves no room for the temporary suffix
-    EXPECT_EQ(save_text(file, "long name").code, 200);
-    EXPECT_EQ(read_text(file), "long name");
+// Symbolic links are followed as the system follows them: 40 in a row, and no more.
+TEST(Save, FollowsAsManyLinksAsTheSystem) {
+    for (const auto& [links, code] : {std::pair{40, 200}, std::pair{41, 606}}) {
+        TempDir dir;
+        ASSERT_EQ(save_text(dir / "real", "old").code, 200);
+        for (int i = 0; i < links; ++i) {
+            std::string to = i + 1 < links ? "l" + std::to_string(i + 1) : "real";
+            ASSERT_EQ(symlink(to.c_str(), (dir / ("l" + std::to_string(i))).c_str()), 0);
+        }
+        Status s = save_text(dir / "l0", "linked");
+        EXPECT_EQ(s.code, code) << links << " links";
+        if (code == 200) {
+            EXPECT_EQ(read_text(dir / "real"), "linked");
+        } else {
+            EXPECT_EQ(s.err, ELOOP);
+            EXPECT_EQ(read_text(dir / "real"), "old");
+        }
+    }
 }
 
 }  // namespace
