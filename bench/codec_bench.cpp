@@ -2,6 +2,7 @@
 // the straightforward implementation (kept here only as a baseline).
 // Run bench/codec_ratios.py on --benchmark_format=json output for ratios.
 #include <benchmark/benchmark.h>
+#include <kiv/codec.h>
 
 #include <cstdlib>
 #include <cstring>

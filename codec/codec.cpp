@@ -2,6 +2,8 @@
 // exported zero-terminated encode/decode. None of it touches the heap.
 #include "codec/codec.h"
 
+#include <kiv/codec.h>
+
 #include <cstdint>
 #include <cstring>
 
@@ -178,12 +180,12 @@ void convert_terminated(const char* input, char* output,
 
 extern "C" {
 
-void encode(const char* input, char* output) {
-    convert_terminated(input, output, kiv::scramble_with, kiv::scramble_in_place);
+void encode(const char* plain, char* out) {
+    convert_terminated(plain, out, kiv::scramble_with, kiv::scramble_in_place);
 }
 
-void decode(const char* input, char* output) {
-    convert_terminated(input, output, kiv::unscramble_with, kiv::unscramble_in_place);
+void decode(const char* scrambled, char* out) {
+    convert_terminated(scrambled, out, kiv::unscramble_with, kiv::unscramble_in_place);
 }
 
 }  // extern "C"

@@ -1,14 +1,8 @@
 #pragma once
+// The scramble for the library's own use, by length: the exported zero-terminated encode and
+// decode are declared in the public header, kiv/codec.h.
 #include <cstddef>
-#define KIV_EXPORT __attribute__((visibility("default")))
-extern "C" {
-// Exported plain C functions. `input` is zero-terminated (n = strlen); writes the
-// n scrambled (or unscrambled) bytes then a zero to `output` (room for n+1).
-// output may be exactly input (in place), or overlap it in any other way.
-// Null input or output: do nothing.
-KIV_EXPORT void encode(const char* input, char* output);
-KIV_EXPORT void decode(const char* input, char* output);
-}
+
 namespace kiv {
 // Length-based, for the library's own use (not exported). Writes exactly n bytes,
 // no terminator. `in` and `out` must not overlap.

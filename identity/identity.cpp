@@ -7,9 +7,7 @@
 #include <ctime>
 
 #include "codec/codec.h"
-#include "filestore/file_io.h"
-#include "filestore/store.h"
-#include "jni/java_string.h"
+#include "store/store.h"
 
 namespace kiv::identity {
 
@@ -22,25 +20,31 @@ enum class Lookup {
     failed,   // the file could not be opened, measured or read: leave it alone
 };
 
+// The stored form of n plain bytes, in a new buffer with a zero after them.
+bool scrambled_copy(const unsigned char* plain, std::size_t n, sys::Buffer& out) {
+    sys::Buffer buf(n + 1);
+    if (!buf) return false;
+    scramble(plain, n, buf.get());
+    buf.get()[n] = 0;
+    out = std::move(buf);
+    return true;
+}
+
 Lookup lookup(const char* path, const unsigned char* tag, std::size_t tag_len,
               sys::Buffer& scrambled, std::size_t& n) {
-    sys::Fd fd(store::open_existing(path));
+    sys::Buffer plain;
+    std::size_t size = 0;
+    const store::Status read = store::read(path, plain, size);
     // Only a missing file lets a new identity be made; any other failure to open it (a file we
     // may not write, a directory, a transient error) must not cost the stored identity.
-    if (!fd) return errno == ENOENT ? Lookup::no_file : Lookup::failed;
-    int err = 0;
-    std::size_t size = 0;
-    if (!store::measure(fd.get(), size, err)) return Lookup::failed;
-    if (size == 0) return Lookup::replace;
-    sys::Buffer stored;
-    if (!store::read_all(fd.get(), size, stored, err)) return Lookup::failed;
-    sys::Buffer plain(size);
-    if (!plain) return Lookup::failed;
-    unscramble(stored.get(), size, plain.get());
+    if (read.code == store::status::kNoFile.code) {
+        return read.err == ENOENT ? Lookup::no_file : Lookup::failed;
+    }
+    if (read.code != store::kOk) return Lookup::failed;
     const unsigned char* begin = plain.get();
     const unsigned char* end = begin + size;
-    if (std::search(begin, end, tag, tag + tag_len) == end) return Lookup::replace;
-    scrambled = std::move(stored);
+    if (size == 0 || std::search(begin, end, tag, tag + tag_len) == end) return Lookup::replace;
+    if (!scrambled_copy(begin, size, scrambled)) return Lookup::failed;
     n = size;
     return Lookup::found;
 }
@@ -86,44 +90,28 @@ bool get_or_make(const char* path, const unsigned char* tag, std::size_t tag_len
 
     sys::Buffer plain;
     std::size_t len = 0;
-    if (!make_plain(tag, tag_len, plain, len)) return false;
-    sys::Buffer made(len + 1);
-    if (!made) return false;
-    scramble(plain.get(), len, made.get());
-    made.get()[len] = 0;
+    sys::Buffer made;
+    if (!make_plain(tag, tag_len, plain, len) || !scrambled_copy(plain.get(), len, made)) {
+        return false;
+    }
 
     // Where there is no file, the identity is also published only where nothing is, so that
     // callers on a file system without locks still agree: if another one published first and
     // it carries the tag, that one is everybody's identity.
     store::SaveMode mode =
         found == Lookup::no_file ? store::SaveMode::create_new : store::SaveMode::replace;
-    store::Status status = store::save(path, made.get(), len, mode);
-    if (status.code != store::kOk && mode == store::SaveMode::create_new && status.err == EEXIST) {
+    store::Status saved = store::save(path, plain.get(), len, mode);
+    if (saved.code != store::kOk && mode == store::SaveMode::create_new && saved.err == EEXIST) {
         found = lookup(path, tag, tag_len, scrambled, n);
         if (found == Lookup::found) return true;
         if (found == Lookup::failed) return false;
-        status = store::save(path, made.get(), len, store::SaveMode::replace);
+        saved = store::save(path, plain.get(), len, store::SaveMode::replace);
     }
-    if (status.code != store::kOk) return false;
+    if (saved.code != store::kOk) return false;
     lock.sync();  // an identity handed out must survive a power cut
     scrambled = std::move(made);
     n = len;
     return true;
-}
-
-jstring device_identification(JNIEnv* env, jstring tag, jstring path) noexcept {
-    if (jni::is_empty(env, path)) return nullptr;
-    jni::StringChars path_chars(env, path);
-    if (!path_chars || jni::is_empty(env, tag)) return nullptr;
-    jni::StringChars tag_chars(env, tag);
-    if (!tag_chars) return nullptr;
-
-    sys::Buffer scrambled;
-    std::size_t n = 0;
-    if (!get_or_make(path_chars.get(), tag_chars.bytes(), tag_chars.size(), scrambled, n)) {
-        return nullptr;
-    }
-    return jni::new_string(env, scrambled.chars(), n);
 }
 
 }  // namespace kiv::identity

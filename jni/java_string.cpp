@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "jni/utf.h"
 #include "sys/sys.h"
+#include "text/utf.h"
 
 namespace kiv::jni {
 
@@ -51,15 +51,15 @@ jstring new_string(JNIEnv* env, const char* p, std::size_t n) noexcept {
     const auto* bytes = reinterpret_cast<const unsigned char*>(p);
     jstring s = nullptr;
     if (n >= kByteArrayFrom && n <= static_cast<std::size_t>(INT32_MAX) &&
-        utf::is_ascii(bytes, n)) {
+        text::is_ascii(bytes, n)) {
         s = new_ascii_string(env, p, n);
-    } else if (utf::is_modified_utf8(bytes, n)) {
+    } else if (text::is_modified_utf8(bytes, n)) {
         s = env->NewStringUTF(p);
     } else if (n <= static_cast<std::size_t>(INT32_MAX)) {
         sys::Buffer units(n * sizeof(char16_t));
         if (units) {
             auto* out = reinterpret_cast<char16_t*>(units.get());
-            std::size_t count = utf::decode_utf8(bytes, n, out);
+            std::size_t count = text::decode_utf8(bytes, n, out);
             s = env->NewString(reinterpret_cast<const jchar*>(out), static_cast<jsize>(count));
         }
     }

@@ -2,6 +2,8 @@
 // encode/decode against a plain model, on arbitrary bytes.
 //   kiv_codec_fuzz -max_len=20000 -max_total_time=60 fuzz/codec/corpus
 // (max_len above 4096 reaches the recursive in-place code.)
+#include <kiv/codec.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -12,24 +14,18 @@
 
 #include "codec/codec.h"
 #include "codec/kernels.h"
+#include "tests/support/model.h"
 
 namespace {
 
 using bytes = std::vector<unsigned char>;
 
 bytes model_scramble(const unsigned char* p, std::size_t n) {
-    bytes s;
-    for (std::size_t i = 0; i < n; i += 2) s.push_back(static_cast<unsigned char>(p[i] + 1));
-    for (std::size_t i = 1; i < n; i += 2) s.push_back(static_cast<unsigned char>(p[i] - 1));
-    return s;
+    return kiv::test::model_scramble(bytes(p, p + n));
 }
 
 bytes model_unscramble(const unsigned char* s, std::size_t n) {
-    bytes p(n);
-    const std::size_t e = (n + 1) / 2;
-    for (std::size_t i = 0; i < n; ++i)
-        p[i] = static_cast<unsigned char>(i % 2 == 0 ? s[i / 2] - 1 : s[e + i / 2] + 1);
-    return p;
+    return kiv::test::model_unscramble(bytes(s, s + n));
 }
 
 void require(bool ok) {

@@ -1,4 +1,4 @@
-// Fuzz target for jni/utf.cpp: kiv::utf::decode_utf8 and kiv::utf::is_modified_utf8 are checked
+// Fuzz target for text/utf.cpp: kiv::text::decode_utf8 and kiv::text::is_modified_utf8 are checked
 // against reference readers written here from the encoding rules alone, one code point at a
 // time, with no shared helpers and no fast paths.
 //
@@ -16,7 +16,7 @@
 #include <memory>
 #include <vector>
 
-#include "jni/utf.h"
+#include "text/utf.h"
 
 namespace {
 
@@ -111,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // An output of exactly `size` units, so the sanitizer catches any write past the bound
     // the header promises.
     std::unique_ptr<char16_t[]> units(new char16_t[size == 0 ? 1 : size]);
-    const std::size_t n = kiv::utf::decode_utf8(data, size, units.get());
+    const std::size_t n = kiv::text::decode_utf8(data, size, units.get());
     if (n > size) fail("decode_utf8 wrote more units than bytes", data, size);
 
     const std::vector<char16_t> expected = reference_decode(data, size);
@@ -121,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     std::vector<char16_t> modified_units;
-    const bool modified = kiv::utf::is_modified_utf8(data, size);
+    const bool modified = kiv::text::is_modified_utf8(data, size);
     if (modified != reference_modified(data, size, modified_units)) {
         fail(modified ? "is_modified_utf8 accepted what the reference rejects"
                       : "is_modified_utf8 rejected what the reference accepts",

@@ -1,6 +1,7 @@
 #include "codec/codec.h"
 
 #include <gtest/gtest.h>
+#include <kiv/codec.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -10,18 +11,11 @@
 #include <vector>
 
 #include "codec/kernels.h"
+#include "tests/support/model.h"
 
 namespace {
 
 using bytes = std::vector<unsigned char>;
-
-// Reference model: even positions + 1 to the front, odd positions - 1 to the back.
-bytes ref_scramble(const bytes& p) {
-    bytes s;
-    for (std::size_t i = 0; i < p.size(); i += 2) s.push_back(static_cast<unsigned char>(p[i] + 1));
-    for (std::size_t i = 1; i < p.size(); i += 2) s.push_back(static_cast<unsigned char>(p[i] - 1));
-    return s;
-}
 
 // With `text`, neither the bytes nor their scrambled form contain a zero, so
 // both can go through the zero-terminated encode/decode.
@@ -101,7 +95,7 @@ TEST(CodecExported, InPlaceAndOverlapping) {
     std::mt19937 rng(7);
     for (std::size_t n : {0u, 1u, 2u, 77u, 4095u, 4096u, 4097u, 8193u, 70001u, 1048579u}) {
         const bytes plain = random_bytes(n, rng, true);
-        const bytes scrambled = ref_scramble(plain);
+        const bytes scrambled = kiv::test::model_scramble(plain);
         for (std::ptrdiff_t shift : {0, 1, -1, 2, -3, 4096, -5000}) {
             SCOPED_TRACE(testing::Message() << "n=" << n << " shift=" << shift);
             const std::size_t margin = 5000;
@@ -149,7 +143,7 @@ protected:
     // buffer exactly as long as the data so any overrun is caught by ASan.
     void check(const bytes& plain, std::size_t in_off, std::size_t out_off) {
         const std::size_t n = plain.size(), e = (n + 1) / 2, o = n / 2;
-        const bytes want = ref_scramble(plain);
+        const bytes want = kiv::test::model_scramble(plain);
         bytes in(in_off + n), front(out_off + e), back(out_off + o);
         std::copy(plain.begin(), plain.end(), in.begin() + static_cast<std::ptrdiff_t>(in_off));
         k_->scramble(in.data() + in_off, n, front.data() + out_off, back.data() + out_off);
@@ -219,7 +213,7 @@ TEST_P(CodecPath, InPlaceRoundTrip) {
         const bytes plain = random_bytes(n, rng);
         bytes buf = plain;
         kiv::scramble_in_place(buf.data(), n, *k_);
-        ASSERT_EQ(buf, ref_scramble(plain));
+        ASSERT_EQ(buf, kiv::test::model_scramble(plain));
         kiv::unscramble_in_place(buf.data(), n, *k_);
         ASSERT_EQ(buf, plain);
     }
@@ -245,7 +239,7 @@ TEST(CodecRoundTrip, RandomThroughPublicApi) {
         const bytes plain = random_bytes(n, rng);
         bytes s(n), back(n);
         kiv::scramble(plain.data(), n, s.data());
-        ASSERT_EQ(s, ref_scramble(plain));
+        ASSERT_EQ(s, kiv::test::model_scramble(plain));
         kiv::unscramble(s.data(), n, back.data());
         ASSERT_EQ(back, plain);
         // Streaming form: pairs from the two halves, the odd last byte by hand.

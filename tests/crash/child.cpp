@@ -9,9 +9,8 @@
 #include <cstring>
 #include <string>
 
-#include "codec/codec.h"
-#include "filestore/store.h"
 #include "identity/identity.h"
+#include "store/store.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) return 2;
@@ -28,12 +27,8 @@ int main(int argc, char** argv) {
             }
         } else {
             std::string text(i % 2 == 0 ? 1000003 : 17, static_cast<char>('a' + i % 26));
-            std::string stored(text.size(), '\0');
-            kiv::scramble(reinterpret_cast<const unsigned char*>(text.data()), text.size(),
-                          reinterpret_cast<unsigned char*>(&stored[0]));
-            if (kiv::store::save(path, reinterpret_cast<const unsigned char*>(stored.data()),
-                                 stored.size())
-                    .code != 200) {
+            const auto* plain = reinterpret_cast<const unsigned char*>(text.data());
+            if (kiv::store::save(path, plain, text.size()).code != 200) {
                 return 1;
             }
         }

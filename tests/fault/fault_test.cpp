@@ -11,8 +11,7 @@
 #include <set>
 #include <thread>
 
-#include "filestore/operations.h"
-#include "filestore/status.h"
+#include "com_zelk_kiv_jni_NativeLoader.h"
 #include "identity/identity.h"
 #include "tests/jvm/jvm.h"
 #include "tests/support/files.h"
@@ -24,14 +23,14 @@ namespace {
 std::string expected_message(int code, int err) {
     const char* prefix = nullptr;
     switch (code) {
-        case 604: prefix = store::msg::kDeleteFailed; break;
-        case 606: prefix = store::msg::kOpenFailed; break;
-        case 607: prefix = store::msg::kWriteFailed; break;
+        case 604: prefix = "内容为空，删除文件失败："; break;
+        case 606: prefix = "打开文件失败："; break;
+        case 607: prefix = "写入失败："; break;
         case 608:
-        case 705: prefix = store::msg::kCloseFailed; break;
-        case 704: prefix = store::msg::kReadFailed; break;
+        case 705: prefix = "关闭文件失败："; break;
+        case 704: prefix = "读取内容失败："; break;
         case 703:
-        case 803: return store::msg::kNoFile;
+        case 803: return "文件不存在";
         default: return "unexpected code " + std::to_string(code);
     }
     return std::string(prefix) + std::strerror(err);
@@ -82,7 +81,8 @@ TEST_F(FaultInjection, SaveKeepsTheOldOrTheWholeNewText) {
             fault::Outcome o;
             Report r = call_record_op(
                 [&](JNIEnv* e, jobject rec) {
-                    return store::write_file(e, rec, jstr(new_text), jstr(file));
+                    return Java_com_zelk_kiv_jni_NativeLoader_writeFile(e, nullptr, rec,
+                                                                        jstr(new_text), jstr(file));
                 },
                 &o, [&](const std::function<void()>& f) { return inject(n, f); });
             codes.insert(r.code);
@@ -114,7 +114,10 @@ TEST_F(FaultInjection, DeleteReportsEveryFailure) {
         write_bytes(file, "bda");
         fault::Outcome o;
         Report r = call_record_op(
-            [&](JNIEnv* e, jobject rec) { return store::write_file(e, rec, jstr(""), jstr(file)); },
+            [&](JNIEnv* e, jobject rec) {
+                return Java_com_zelk_kiv_jni_NativeLoader_writeFile(e, nullptr, rec, jstr(""),
+                                                                    jstr(file));
+            },
             &o, [&](const std::function<void()>& f) { return inject(n, f); });
         codes.insert(r.code);
         if (r.code == 603) {
@@ -140,8 +143,10 @@ TEST_F(FaultInjection, ReadAndQueryReportEveryFailure) {
             fault::Outcome o;
             Report r = call_record_op(
                 [&](JNIEnv* e, jobject rec) {
-                    return query ? store::query_file(e, rec, jstr(file))
-                                 : store::read_file(e, rec, jstr(file));
+                    return query ? Java_com_zelk_kiv_jni_NativeLoader_queryFile(e, nullptr, rec,
+                                                                                jstr(file))
+                                 : Java_com_zelk_kiv_jni_NativeLoader_readFile(e, nullptr, rec,
+                                                                               jstr(file));
                 },
                 &o, [&](const std::function<void()>& f) { return inject(n, f); });
             codes.insert(r.code);
@@ -192,7 +197,8 @@ TEST_F(FaultInjection, IdentityIsNullOrStoredWhole) {
                 std::optional<std::string> before = read_bytes(file);
                 std::optional<std::string> id;
                 fault::Outcome o = inject(n, [&] {
-                    jstring s = identity::device_identification(env(), jstr("tag"), jstr(file));
+                    jstring s = Java_com_zelk_kiv_jni_NativeLoader_getDeviceIdentification(
+                        env(), nullptr, jstr("tag"), jstr(file));
                     if (s != nullptr) id = utf8_of(s);
                 });
                 const std::string where = std::string(platform.what) + ", " + start.what +

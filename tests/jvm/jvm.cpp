@@ -53,8 +53,6 @@ jstring opt_str(const std::optional<std::string>& s) { return s ? jstr(*s) : nul
 
 }  // namespace
 
-JavaVM* jvm() { return g_vm; }
-
 JNIEnv* env() {
     JNIEnv* e = nullptr;
     if (g_vm->GetEnv(reinterpret_cast<void**>(&e), JNI_VERSION_1_8) == JNI_EDETACHED) {
@@ -99,11 +97,6 @@ bool as_unprivileged_user(const std::function<void()>& fn) {
 }
 
 jstring jstr(const std::string& s) { return env()->NewStringUTF(s.c_str()); }
-
-jstring jstr16(const std::u16string& units) {
-    return env()->NewString(reinterpret_cast<const jchar*>(units.data()),
-                            static_cast<jsize>(units.size()));
-}
 
 std::string utf8_of(jstring s) {
     JNIEnv* e = env();

@@ -12,7 +12,6 @@
 
 namespace kiv::test {
 
-JavaVM* jvm();
 // The JNIEnv of the calling thread (attached on first use for threads other than the main one).
 JNIEnv* env();
 
@@ -30,7 +29,6 @@ struct Report {
 };
 
 jstring jstr(const std::string& modified_utf8);  // NewStringUTF
-jstring jstr16(const std::u16string& units);     // NewString
 std::string utf8_of(jstring s);                  // modified UTF-8 bytes of a Java string
 std::u16string units_of(jstring s);              // UTF-16 units of a Java string
 

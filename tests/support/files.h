@@ -1,6 +1,6 @@
 #pragma once
-// Test helpers: a private temporary directory, whole-file I/O and a plain model of the stored
-// format to check the library's bytes against.
+// Test helpers: a private temporary directory and whole-file I/O; with them, the plain model of
+// the stored format.
 
 #include <sys/stat.h>
 
@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "tests/support/model.h"
 
 namespace kiv::test {
 
@@ -56,31 +58,6 @@ inline std::optional<std::string> read_bytes(const std::string& path) {
 
 inline void write_bytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-// The stored format, written as plainly as possible: even-position bytes plus one, then
-// odd-position bytes minus one.
-inline std::string model_scramble(const std::string& plain) {
-    std::string front, back;
-    for (std::size_t i = 0; i < plain.size(); ++i) {
-        auto b = static_cast<unsigned char>(plain[i]);
-        if (i % 2 == 0) {
-            front += static_cast<char>(static_cast<unsigned char>(b + 1));
-        } else {
-            back += static_cast<char>(static_cast<unsigned char>(b - 1));
-        }
-    }
-    return front + back;
-}
-
-inline std::string model_unscramble(const std::string& stored) {
-    std::size_t front = (stored.size() + 1) / 2;
-    std::string plain(stored.size(), '\0');
-    for (std::size_t i = 0; i < stored.size(); ++i) {
-        auto b = static_cast<unsigned char>(i % 2 == 0 ? stored[i / 2] : stored[front + i / 2]);
-        plain[i] = static_cast<char>(static_cast<unsigned char>(i % 2 == 0 ? b - 1 : b + 1));
-    }
-    return plain;
 }
 
 }  // namespace kiv::test

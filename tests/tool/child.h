@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
 #include "tests/support/target_command.h"
 
 extern char** environ;
@@ -117,25 +118,6 @@ inline Outcome run_child(const std::string& tool, const std::vector<std::string>
     if (WIFEXITED(status)) outcome.exit_code = WEXITSTATUS(status);
     return outcome;
 }
-
-// A fresh directory, removed with everything in it at the end of the scope.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kiv-tool-XXXXXX").string();
-        path_ = mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    ~TempDir() {
-        std::error_code ec;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-    }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
 
 inline bool exists(const std::string& path) {
     struct stat st;

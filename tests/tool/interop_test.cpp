@@ -22,8 +22,8 @@ Outcome kiv(const std::vector<std::string>& args, const std::string& input = {})
 
 class ToolInterop : public JvmTest {
 protected:
-    tool_test::TempDir dir_;
-    std::string path_ = dir_.file("shared.txt");
+    test::TempDir dir_;
+    std::string path_ = dir_ / "shared.txt";
 };
 
 // Texts as the tool takes them (UTF-8) and as the VM hands them over (modified UTF-8): the same
@@ -81,7 +81,7 @@ TEST_F(ToolInterop, IdentityIsSharedBetweenToolAndApp) {
     for (std::size_t i = 0; i < tags.size(); ++i) {
         const std::string& tag = tags[i];
         SCOPED_TRACE(tag);
-        const std::string file = dir_.file("id-" + std::to_string(i));
+        const std::string file = dir_ / ("id-" + std::to_string(i));
         Outcome made = kiv({"identity", file, "--tag", tag});
         ASSERT_EQ(made.exit_code, 0) << made.err;
         const std::string stored = file_bytes(file);

@@ -32,8 +32,8 @@ std::string every_byte(std::size_t n) {
 
 class ToolTest : public ::testing::Test {
 protected:
-    TempDir dir_;
-    std::string file(const std::string& name) const { return dir_.file(name); }
+    test::TempDir dir_;
+    std::string file(const std::string& name) const { return dir_ / name; }
 };
 
 TEST_F(ToolTest, WriteThenReadGivesBackTheExactBytes) {

@@ -1,7 +1,7 @@
 // The file store without a VM: message texts, and the save paths that only a real directory
 // layout or another user can produce.
 
-#include "filestore/store.h"
+#include "store/store.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -12,7 +12,6 @@
 #include <cstring>
 #include <ctime>
 
-#include "filestore/status.h"
 #include "tests/support/files.h"
 
 namespace kiv::store {
@@ -20,34 +19,43 @@ namespace {
 
 using test::TempDir;
 
+// Messages ending in a full-width colon are followed directly by the error's description; the
+// others never are, even where the status carries an errno.
 TEST(Status, MessagesJoinTextAndDescriptionWithoutSpace) {
+    struct Case {
+        Status status;
+        const char* message;
+    };
+    const Case cases[] = {
+        {Status(status::kWriteFailed, ENOSPC), "写入失败：No space left on device"},
+        {Status(status::kDeleteFailed, ENOENT),
+         "内容为空，删除文件失败：No such file or directory"},
+        {Status(status::kCloseFailed, EIO), "关闭文件失败：Input/output error"},
+        {Status(status::kReadFailed, ENOMEM), "读取内容失败：Cannot allocate memory"},
+        {Status(status::kSaved), "保存成功"},
+        {Status(status::kNoFile, ENOENT), "文件不存在"},
+    };
     char out[kMaxMessage];
-    format_message({607, msg::kWriteFailed, ENOSPC}, out, sizeof out);
-    EXPECT_STREQ(out, "写入失败：No space left on device");
-    format_message({200, msg::kSaved}, out, sizeof out);
-    EXPECT_STREQ(out, "保存成功");
-    // The prefixes' byte lengths, full-width colon included.
-    EXPECT_EQ(std::strlen(msg::kDeleteFailed), 36u);
-    EXPECT_EQ(std::strlen(msg::kWriteFailed), 15u);
-    EXPECT_EQ(std::strlen(msg::kCloseFailed), 21u);
-    EXPECT_EQ(std::strlen(msg::kReadFailed), 21u);
+    for (const auto& c : cases) {
+        format_message(c.status, out, sizeof out);
+        EXPECT_STREQ(out, c.message);
+    }
     // A buffer too small cuts the message and still terminates it.
     char tiny[4];
-    EXPECT_EQ(format_message({200, "abcdef"}, tiny, sizeof tiny), 3u);
+    EXPECT_EQ(format_message(Status(StatusKind{200, "abcdef", ""}), tiny, sizeof tiny), 3u);
     EXPECT_STREQ(tiny, "abc");
 }
 
 Status save_text(const std::string& path, const std::string& text,
                  SaveMode mode = SaveMode::replace) {
-    std::string stored = test::model_scramble(text);
-    return save(path.c_str(), reinterpret_cast<const unsigned char*>(stored.data()), stored.size(),
+    return save(path.c_str(), reinterpret_cast<const unsigned char*>(text.data()), text.size(),
                 mode);
 }
 
 std::string read_text(const std::string& path) {
     sys::Buffer text;
     std::size_t n = 0;
-    Status s = read_file(path.c_str(), text, n);
+    Status s = read(path.c_str(), text, n);
     return s.code == kOk ? std::string(text.chars(), n) : "<" + std::to_string(s.code) + ">";
 }
 
@@ -66,6 +74,7 @@ TEST(Read, EveryLengthReadsBackExactly) {
         std::string text(n, '\0');
         for (char& c : text) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 16);
         ASSERT_EQ(save_text(file, text).code, 200);
+        ASSERT_EQ(test::read_bytes(file), test::model_scramble(text)) << "length " << n;
         ASSERT_EQ(read_text(file), text) << "length " << n;
     }
 }

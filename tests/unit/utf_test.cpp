@@ -1,6 +1,6 @@
 // Which bytes go to the VM unchanged, and how everything else is decoded.
 
-#include "jni/utf.h"
+#include "text/utf.h"
 
 #include <gtest/gtest.h>
 
@@ -48,7 +48,7 @@ const std::vector<Case>& cases() {
 TEST(Utf, ModifiedUtf8IsRecognisedExactly) {
     for (const auto& c : cases()) {
         const auto* p = reinterpret_cast<const unsigned char*>(c.bytes.data());
-        EXPECT_EQ(utf::is_modified_utf8(p, c.bytes.size()), c.modified_utf8) << c.what;
+        EXPECT_EQ(text::is_modified_utf8(p, c.bytes.size()), c.modified_utf8) << c.what;
     }
 }
 
@@ -57,16 +57,16 @@ TEST(Utf, AsciiMeansEveryByteBelow0x80) {
         const auto* p = reinterpret_cast<const unsigned char*>(c.bytes.data());
         bool ascii = true;
         for (unsigned char b : c.bytes) ascii = ascii && b < 0x80;
-        EXPECT_EQ(utf::is_ascii(p, c.bytes.size()), ascii) << c.what;
+        EXPECT_EQ(text::is_ascii(p, c.bytes.size()), ascii) << c.what;
     }
     std::string long_text(1000, 'a');
     long_text[999] = '\x80';  // in the byte-at-a-time tail
     EXPECT_FALSE(
-        utf::is_ascii(reinterpret_cast<const unsigned char*>(long_text.data()), long_text.size()));
+        text::is_ascii(reinterpret_cast<const unsigned char*>(long_text.data()), long_text.size()));
     long_text[999] = 'a';
     long_text[8] = '\xFF';  // in a word
     EXPECT_FALSE(
-        utf::is_ascii(reinterpret_cast<const unsigned char*>(long_text.data()), long_text.size()));
+        text::is_ascii(reinterpret_cast<const unsigned char*>(long_text.data()), long_text.size()));
 }
 
 TEST(Utf, DecodesStandardAndModifiedFormsAndReplacesInvalidBytes) {
@@ -74,7 +74,7 @@ TEST(Utf, DecodesStandardAndModifiedFormsAndReplacesInvalidBytes) {
         const auto* p = reinterpret_cast<const unsigned char*>(c.bytes.data());
         std::vector<char16_t> out(c.bytes.size() + 1,
                                   u'#');  // exactly n units of room, plus a guard
-        std::size_t n = utf::decode_utf8(p, c.bytes.size(), out.data());
+        std::size_t n = text::decode_utf8(p, c.bytes.size(), out.data());
         EXPECT_EQ(std::u16string(out.data(), n), c.units) << c.what;
         EXPECT_EQ(out[c.bytes.size()], u'#') << c.what << ": wrote past n units";
     }

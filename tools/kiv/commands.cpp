@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "codec/codec.h"
-#include "filestore/store.h"
 #include "identity/identity.h"
-#include "jni/utf.h"
+#include "store/store.h"
 #include "sys/sys.h"
+#include "text/utf.h"
 #include "tools/kiv/report.h"
 #include "tools/kiv/streams.h"
 
@@ -59,9 +59,9 @@ void append_utf8(std::string& out, char32_t c) {
 // VM takes as they are stay as they are; anything else becomes what the library turns it into
 // (each invalid byte U+FFFD). A lone surrogate, which UTF-8 cannot carry, prints as U+FFFD.
 std::string as_java_string(const unsigned char* p, std::size_t n) {
-    if (utf::is_modified_utf8(p, n)) return std::string(reinterpret_cast<const char*>(p), n);
+    if (text::is_modified_utf8(p, n)) return std::string(reinterpret_cast<const char*>(p), n);
     std::vector<char16_t> units(n);
-    std::size_t count = utf::decode_utf8(p, n, units.data());
+    std::size_t count = text::decode_utf8(p, n, units.data());
     std::string out;
     for (std::size_t i = 0; i < count; ++i) {
         char32_t c = units[i];
@@ -104,10 +104,10 @@ std::string identity_lines(std::string_view plain, const char* tag) {
 }
 
 int show_identity(const char* path) {
-    if (*path == '\0') return fail(store::Status{701, store::msg::kPathEmpty});
+    if (*path == '\0') return fail(store::Status(store::status::kReadPathEmpty));
     sys::Buffer plain;
     std::size_t n = 0;
-    store::Status status = store::read_file(path, plain, n);
+    store::Status status = store::read(path, plain, n);
     if (status.code != store::kOk) return fail(status);
     if (n == 0) return fail(std::string(path) + " holds no identity: the file is empty");
     return print(identity_lines(std::string_view(plain.chars(), n), nullptr));
@@ -136,10 +136,10 @@ int get_or_make_identity(const char* path, const char* tag) {
 
 int run_read(const Invocation& inv) {
     const char* path = inv.args[0];
-    if (*path == '\0') return fail(store::Status{701, store::msg::kPathEmpty});
+    if (*path == '\0') return fail(store::Status(store::status::kReadPathEmpty));
     sys::Buffer text;
     std::size_t n = 0;
-    store::Status status = store::read_file(path, text, n);
+    store::Status status = store::read(path, text, n);
     if (status.code != store::kOk) return fail(status);
     int err = 0;
     if (!write_output(text.get(), n, err) || (inv.newline && !write_output("\n", 1, err))) {
@@ -150,7 +150,7 @@ int run_read(const Invocation& inv) {
 
 int run_write(const Invocation& inv) {
     const char* path = inv.args[0];
-    if (*path == '\0') return fail(store::Status{601, store::msg::kPathEmpty});
+    if (*path == '\0') return fail(store::Status(store::status::kSavePathEmpty));
     std::string input;
     const unsigned char* text = bytes_of(inv.args[1]);
     std::size_t n = std::strlen(inv.args[1]);
@@ -161,23 +161,21 @@ int run_write(const Invocation& inv) {
         n = input.size();
     }
     if (n == 0) {
-        store::Status status = store::remove_file(path);
-        return status.code == 603 ? kExitOk : fail(status);
+        store::Status status = store::remove(path);
+        return status.code == store::status::kDeleted.code ? kExitOk : fail(status);
     }
-    std::vector<unsigned char> scrambled(n);
-    scramble(text, n, scrambled.data());
-    store::Status status = store::save(path, scrambled.data(), n);
+    store::Status status = store::save(path, text, n);
     return status.code == store::kOk ? kExitOk : fail(status);
 }
 
 int run_query(const Invocation& inv) {
     const char* path = inv.args[0];
-    if (*path == '\0') return fail(store::Status{801, store::msg::kPathEmpty});
-    store::Status status = store::query_file(path);
+    if (*path == '\0') return fail(store::Status(store::status::kQueryPathEmpty));
+    store::Status status = store::query(path);
     switch (status.code) {
         case store::kOk: return print("present\n");
-        case 804: return print("empty\n");
-        case 803: return print("missing\n");
+        case store::status::kEmpty.code: return print("empty\n");
+        case store::status::kQueryNoFile.code: return print("missing\n");
         default: return fail(status);
     }
 }

@@ -8,32 +8,11 @@
 
 namespace kiv::tool {
 
-const char* gloss(int code) {
-    switch (code) {
-        case 200: return "done";
-        case 601:
-        case 701:
-        case 801: return "path is empty";
-        case 603: return "content is empty, file deleted";
-        case 604: return "content is empty, but the file could not be deleted";
-        case 605: return "content could not be converted";
-        case 606: return "could not open the file";
-        case 607: return "could not write the file";
-        case 608: return "could not sync or close the file";
-        case 703:
-        case 803: return "file does not exist";
-        case 704: return "could not read the content";
-        case 705: return "could not close the file";
-        case 804: return "file is present and empty";
-        default: return "unknown status";
-    }
-}
-
 int fail(const store::Status& status) {
     char message[store::kMaxMessage];
     store::format_message(status, message, sizeof message);
-    std::string line =
-        "kiv: " + std::to_string(status.code) + " " + message + " (" + gloss(status.code) + ")\n";
+    std::string line = "kiv: " + std::to_string(status.code) + " " + message + " (" +
+                       store::gloss(status.code) + ")\n";
     write_error(line);
     return kExitFailed;
 }

@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "filestore/status.h"
+#include "store/status.h"
 
 namespace kiv::tool {
 
@@ -14,11 +14,8 @@ enum Exit : int {
     kExitIo = 3,      // the tool's own standard input or output failed (or memory ran out)
 };
 
-// A short English reading of a status code, for the people who do not read the messages.
-const char* gloss(int code);
-
-// Prints "kiv: CODE MESSAGE (gloss)" on standard error, the message being the library's own
-// (format_message), and returns kExitFailed.
+// Prints "kiv: CODE MESSAGE (gloss)" on standard error, the message and its English gloss being
+// the library's own (store/status.h), and returns kExitFailed.
 int fail(const store::Status& status);
 
 // Prints "kiv: TEXT" on standard error and returns kExitFailed, for failures that carry no

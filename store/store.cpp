@@ -1,4 +1,4 @@
-#include "filestore/store.h"
+#include "store/store.h"
 
 #include <climits>
 #include <cstdint>
@@ -6,15 +6,12 @@
 #include <cstring>
 #include <ctime>
 
-#include "filestore/file_io.h"
+#include "codec/codec.h"
+#include "store/file_io.h"
 
 namespace kiv::store {
 
 namespace {
-
-constexpr int kSaveOpenFailed = 606;
-constexpr int kSaveWriteFailed = 607;
-constexpr int kSaveCloseFailed = 608;
 
 // Copies s into out[size]; false (ENAMETOOLONG) if it does not fit.
 bool copy_path(char* out, std::size_t size, const char* dir, std::size_t dir_len, const char* s) {
@@ -206,11 +203,11 @@ bool write_all(int fd, const unsigned char* p, std::size_t n, int& err) {
 // temporary file can stand in for the target.
 Status write_in_place(const char* path, const unsigned char* p, std::size_t n) {
     FILE* f = sys::fopen(path, "w+");
-    if (f == nullptr) return {kSaveOpenFailed, msg::kOpenFailed, errno};
-    Status status{kOk, msg::kSaved};
-    if (sys::fwrite(p, 1, n, f) != n) status = {kSaveWriteFailed, msg::kWriteFailed, errno};
-    if (sys::fclose(f) != 0) status = {kSaveCloseFailed, msg::kCloseFailed, errno};
-    return status;
+    if (f == nullptr) return Status(status::kOpenFailed, errno);
+    Status result(status::kSaved);
+    if (sys::fwrite(p, 1, n, f) != n) result = Status(status::kWriteFailed, errno);
+    if (sys::fclose(f) != 0) result = Status(status::kCloseFailed, errno);
+    return result;
 }
 
 // A temporary file of a save that was killed stays behind. After each save, those of its
@@ -245,21 +242,21 @@ void sweep_leftovers(const Location& at) {
 Status publish(const Location& at, const char* temp, SaveMode mode) {
     const int dir = at.dir.get();
     if (mode == SaveMode::create_new) {
-        if (sys::rename_noreplace(dir, temp, at.name) == 0) return {kOk, msg::kSaved};
+        if (sys::rename_noreplace(dir, temp, at.name) == 0) return Status(status::kSaved);
         int err = errno;
-        if (err != ENOSYS && err != EINVAL) return {kSaveWriteFailed, msg::kWriteFailed, err};
+        if (err != ENOSYS && err != EINVAL) return Status(status::kWriteFailed, err);
         if (sys::linkat(dir, temp, at.name) == 0) {
             sys::unlinkat(dir, temp);
-            return {kOk, msg::kSaved};
+            return Status(status::kSaved);
         }
         err = errno;
         // Android refuses hard links to apps (EACCES); some file systems have none.
         if (err != EACCES && err != EPERM && err != EOPNOTSUPP && err != ENOSYS && err != EMLINK) {
-            return {kSaveWriteFailed, msg::kWriteFailed, err};
+            return Status(status::kWriteFailed, err);
         }
     }
-    if (sys::renameat(dir, temp, at.name) != 0) return {kSaveWriteFailed, msg::kWriteFailed, errno};
-    return {kOk, msg::kSaved};
+    if (sys::renameat(dir, temp, at.name) != 0) return Status(status::kWriteFailed, errno);
+    return Status(status::kSaved);
 }
 
 // Whether a directory that refused a new file did so for good (its permissions, a read-only
@@ -268,8 +265,8 @@ bool refuses_new_files(int err) { return err == EACCES || err == EPERM || err ==
 
 }  // namespace
 
-Status save(const char* path, const unsigned char* scrambled, std::size_t n,
-            SaveMode mode) noexcept {
+Status save_scrambled(const char* path, const unsigned char* scrambled, std::size_t n,
+                      SaveMode mode) noexcept {
     // Refuse, as "w+" would, a target that cannot be opened for reading and writing, and find
     // out what it is.
     bool exists = false;
@@ -278,16 +275,15 @@ Status save(const char* path, const unsigned char* scrambled, std::size_t n,
         sys::Fd old(sys::open(path, O_RDWR | O_NOCTTY));
         if (old) {
             struct stat st;
-            if (sys::fstat(old.get(), &st) != 0) return {kSaveOpenFailed, msg::kOpenFailed, errno};
+            if (sys::fstat(old.get(), &st) != 0) return Status(status::kOpenFailed, errno);
             if (!S_ISREG(st.st_mode)) return write_in_place(path, scrambled, n);
             exists = true;
             bits = st.st_mode & 07777;
         } else if (errno != ENOENT) {
-            return {kSaveOpenFailed, msg::kOpenFailed, errno};
+            return Status(status::kOpenFailed, errno);
         }
     }
-    if (exists && mode == SaveMode::create_new)
-        return {kSaveWriteFailed, msg::kWriteFailed, EEXIST};
+    if (exists && mode == SaveMode::create_new) return Status(status::kWriteFailed, EEXIST);
 
     Location at;
     char temp[kTempNameMax + 1];
@@ -302,38 +298,45 @@ Status save(const char* path, const unsigned char* scrambled, std::size_t n,
         if (!exists || refuses_new_files(err) || err == ENAMETOOLONG) {
             return write_in_place(path, scrambled, n);
         }
-        return {kSaveOpenFailed, msg::kOpenFailed, err};
+        return Status(status::kOpenFailed, err);
     }
     if (exists) sys::fchmod(fd.get(), bits);  // the umask must not narrow the old file's bits
 
-    Status status{kOk, msg::kSaved};
+    Status result(status::kSaved);
     if (!write_all(fd.get(), scrambled, n, err)) {
-        status = {kSaveWriteFailed, msg::kWriteFailed, err};
+        result = Status(status::kWriteFailed, err);
     } else if (sys::fsync(fd.get()) != 0) {
-        status = {kSaveCloseFailed, msg::kCloseFailed, errno};
+        result = Status(status::kCloseFailed, errno);
     }
-    if (!close_checked(fd, err) && status.code == kOk) {
-        status = {kSaveCloseFailed, msg::kCloseFailed, err};
+    if (!close_checked(fd, err) && result.code == kOk) {
+        result = Status(status::kCloseFailed, err);
     }
-    if (status.code == kOk) status = publish(at, temp, mode);
-    if (status.code != kOk) {
+    if (result.code == kOk) result = publish(at, temp, mode);
+    if (result.code != kOk) {
         sys::unlinkat(at.dir.get(), temp);
     } else {
         sweep_leftovers(at);
     }
-    return status;
+    return result;
 }
 
-Status remove_file(const char* path) noexcept {
-    if (sys::remove(path) == 0) return {603, msg::kDeleted};
+Status save(const char* path, const unsigned char* plain, std::size_t n, SaveMode mode) noexcept {
+    sys::Buffer scrambled(n);
+    if (!scrambled) return Status(status::kWriteFailed, ENOMEM);
+    scramble(plain, n, scrambled.get());
+    return save_scrambled(path, scrambled.get(), n, mode);
+}
+
+Status remove(const char* path) noexcept {
+    if (sys::remove(path) == 0) return Status(status::kDeleted);
     const int err = errno;
     // Nothing to delete counts as deleted where the file could have been made: in a directory
     // that exists and takes new files. The file itself is never made, not even for a moment.
     char dir[PATH_MAX];
     if (err == ENOENT && directory_of(path, dir) && sys::access_for_writing(dir) == 0) {
-        return {603, msg::kDeleted};
+        return Status(status::kDeleted);
     }
-    return {604, msg::kDeleteFailed, err};
+    return Status(status::kDeleteFailed, err);
 }
 
 DirectoryLock::DirectoryLock(const char* path) noexcept {
@@ -362,39 +365,38 @@ void DirectoryLock::sync() const noexcept {
     if (dir_) sys::sync_directory(dir_.get());
 }
 
-Status read_file(const char* path, sys::Buffer& text, std::size_t& n) noexcept {
+Status read(const char* path, sys::Buffer& text, std::size_t& n) noexcept {
     sys::Fd fd(open_existing(path));
-    if (!fd) return {703, msg::kNoFile};
-    Status status{kOk, ""};
+    if (!fd) return Status(status::kNoFile, errno);
+    Status result(status::kRead);
     int err = 0;
     std::size_t size = 0;
     if (!measure(fd.get(), size, err)) {
-        status = {704, msg::kReadFailed, err};
+        result = Status(status::kReadFailed, err);
     } else {
         sys::Buffer buf(size + 1);
         if (!buf) {
-            status = {704, msg::kReadFailed, ENOMEM};
+            result = Status(status::kReadFailed, ENOMEM);
         } else if (!read_unscrambled(fd.get(), size, buf.get(), err)) {
-            status = {704, msg::kReadFailed, err};
+            result = Status(status::kReadFailed, err);
         } else {
             buf.get()[size] = 0;
             text = std::move(buf);
             n = size;
         }
     }
-    if (!close_checked(fd, err)) status = {705, msg::kCloseFailed, err};
-    return status;
+    if (!close_checked(fd, err)) result = Status(status::kReadCloseFailed, err);
+    return result;
 }
 
-Status query_file(const char* path) noexcept {
+Status query(const char* path) noexcept {
     sys::Fd fd(open_existing(path));
-    if (!fd) return {803, msg::kNoFile};
+    if (!fd) return Status(status::kQueryNoFile, errno);
     // A size that cannot be measured (a pipe) counts as not empty.
-    Status status = sys::lseek(fd.get(), 0, SEEK_END) == 0 ? Status{804, msg::kEmpty}
-                                                           : Status{kOk, msg::kNotEmpty};
+    Status result(sys::lseek(fd.get(), 0, SEEK_END) == 0 ? status::kEmpty : status::kNotEmpty);
     int err = 0;
-    if (!close_checked(fd, err)) status = {705, msg::kCloseFailed, err};
-    return status;
+    if (!close_checked(fd, err)) result = Status(status::kReadCloseFailed, err);
+    return result;
 }
 
 }  // namespace kiv::store

@@ -1,5 +1,5 @@
 #pragma once
-// Opening, measuring and reading stored files: shared by reading, querying and the identity.
+// Internal to the store: opening, measuring and reading stored files.
 
 #include <cstddef>
 
@@ -22,10 +22,6 @@ bool read_exact(int fd, void* buf, std::size_t n, off_t offset, int& err) noexce
 // Reads the n stored bytes of a scrambled file and writes its n plain bytes to out, using no
 // other heap memory.
 bool read_unscrambled(int fd, std::size_t n, unsigned char* out, int& err) noexcept;
-
-// Reads a whole stored file of n bytes as it is, into a new buffer of n + 1 bytes with a zero
-// at the end.
-bool read_all(int fd, std::size_t n, sys::Buffer& out, int& err) noexcept;
 
 // Closes fd, reporting whether the close succeeded.
 bool close_checked(sys::Fd& fd, int& err) noexcept;

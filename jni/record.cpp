@@ -1,8 +1,8 @@
-#include "filestore/record.h"
+#include "jni/record.h"
 
 #include "jni/java_string.h"
 
-namespace kiv::store {
+namespace kiv::jni {
 
 bool Record::bind(JNIEnv* env, jobject record, Record& out) noexcept {
     if (record == nullptr) return false;
@@ -20,17 +20,17 @@ bool Record::bind(JNIEnv* env, jobject record, Record& out) noexcept {
     return true;
 }
 
-void Record::report(const Status& status) const noexcept {
-    char text[kMaxMessage];
-    std::size_t n = format_message(status, text, sizeof text);
+void Record::report(const store::Status& status) const noexcept {
+    char text[store::kMaxMessage];
+    std::size_t n = store::format_message(status, text, sizeof text);
     report(status.code, text, n);
 }
 
 bool Record::report(int code, const char* text, std::size_t n) const noexcept {
     env_->SetIntField(record_, code_, code);
-    jstring s = jni::new_string(env_, text, n);
+    jstring s = new_string(env_, text, n);
     env_->SetObjectField(record_, msg_, s);
     return s != nullptr;
 }
 
-}  // namespace kiv::store
+}  // namespace kiv::jni

@@ -5,9 +5,9 @@
 
 #include <cstddef>
 
-#include "filestore/status.h"
+#include "store/status.h"
 
-namespace kiv::store {
+namespace kiv::jni {
 
 class Record {
 public:
@@ -17,7 +17,7 @@ public:
     static bool bind(JNIEnv* env, jobject record, Record& out) noexcept;
 
     // Sets `code`, then `msg` to the status's full message.
-    void report(const Status& status) const noexcept;
+    void report(const store::Status& status) const noexcept;
     // Sets `code`, then `msg` to the Java string of the n bytes at text (text[n] is 0). False
     // when the VM could not make the string (msg is then null).
     bool report(int code, const char* text, std::size_t n) const noexcept;
@@ -29,4 +29,4 @@ private:
     jfieldID msg_ = nullptr;
 };
 
-}  // namespace kiv::store
+}  // namespace kiv::jni

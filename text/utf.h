@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-namespace kiv::utf {
+namespace kiv::text {
 
 // True when [p, p + n) is modified UTF-8 as the VM reads it: no zero byte, sequences of one to
 // three bytes (zero itself as C0 80, supplementary characters as two encoded surrogates), no
@@ -21,4 +21,4 @@ bool is_ascii(const unsigned char* p, std::size_t n) noexcept;
 // U+FFFD.
 std::size_t decode_utf8(const unsigned char* p, std::size_t n, char16_t* out) noexcept;
 
-}  // namespace kiv::utf
+}  // namespace kiv::text

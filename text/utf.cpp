@@ -1,9 +1,9 @@
-#include "jni/utf.h"
+#include "text/utf.h"
 
 #include <cstdint>
 #include <cstring>
 
-namespace kiv::utf {
+namespace kiv::text {
 
 namespace {
 
@@ -113,4 +113,4 @@ std::size_t decode_utf8(const unsigned char* p, std::size_t n, char16_t* out) no
     return o;
 }
 
-}  // namespace kiv::utf
+}  // namespace kiv::text

@@ -1,4 +1,4 @@
-#include "filestore/file_io.h"
+#include "store/file_io.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -77,18 +77,6 @@ bool read_unscrambled(int fd, std::size_t n, unsigned char* out, int& err) noexc
         out[2 * k + 1] = static_cast<unsigned char>(back[j] + 1);
     }
     if (n % 2 != 0) out[n - 1] = static_cast<unsigned char>(out[n - 1] - 1);  // already in place
-    return true;
-}
-
-bool read_all(int fd, std::size_t n, sys::Buffer& out, int& err) noexcept {
-    sys::Buffer buf(n + 1);
-    if (!buf) {
-        err = ENOMEM;
-        return false;
-    }
-    if (!read_exact(fd, buf.get(), n, 0, err)) return false;
-    buf.get()[n] = 0;
-    out = std::move(buf);
     return true;
 }
 

@@ -1,0 +1,69 @@
+#pragma once
+// The file store: texts saved to, read from and looked up in scrambled files. Plain text goes in
+// and comes out; the store keeps it scrambled on disk. Every outcome is a Status carrying the
+// operation's code (6xx save, 7xx read, 8xx query, 200 success).
+
+#include <cstddef>
+
+#include "store/status.h"
+#include "sys/sys.h"
+
+namespace kiv::store {
+
+enum class SaveMode {
+    replace,     // the new content replaces whatever the path holds
+    create_new,  // the new content is published only if the path holds nothing yet (else EEXIST),
+                 // as far as the system can tell: see publish() and DirectoryLock
+};
+
+// Saves the n plain bytes (n > 0) at path, scrambled, so that the file holds either its old
+// content or the complete new one, whatever happens: the bytes go to a hidden temporary file
+// beside the target (".<name>.kivtmp-<12 hex digits>", with long names shortened), which is
+// synced and then renamed over the target. A symbolic link is kept and the file it points to
+// replaced. A successful save also removes its target's temporary files left by saves killed
+// more than ten minutes ago. Where no such file can be made (the target is a device or a FIFO,
+// or the directory refuses new files) the target is written in place instead. Codes: 200, 606
+// (open), 607 (write or rename, or no memory for the scrambled copy), 608 (sync or close). With
+// SaveMode::create_new, a path that already exists gives 607 with err EEXIST.
+Status save(const char* path, const unsigned char* plain, std::size_t n,
+            SaveMode mode = SaveMode::replace) noexcept;
+
+// save() for bytes already scrambled, for callers that scramble as they go (the Java layer
+// scrambles long texts straight from the string's characters, with no plain copy).
+Status save_scrambled(const char* path, const unsigned char* scrambled, std::size_t n,
+                      SaveMode mode = SaveMode::replace) noexcept;
+
+// Deletes the file at path, for a save of empty content: 603 (also for a missing file in a
+// directory that takes new files), or 604. Never creates the file.
+Status remove(const char* path) noexcept;
+
+// Reads and unscrambles the file at path into a new buffer of n + 1 bytes, zero-terminated.
+// Codes: 200, 703 (err tells why the file could not be opened), 704, 705.
+Status read(const char* path, sys::Buffer& text, std::size_t& n) noexcept;
+
+// Tells whether the file at path is present and empty, without reading it: 200, 803 (with err,
+// as for read), 804, 705.
+Status query(const char* path) noexcept;
+
+// An exclusive lock on the directory that holds path's file (its symbolic links followed), for
+// callers that look at a file and then replace it and must not be interleaved with each other:
+// held until the scope ends, by one caller at a time across threads and processes. Where the
+// file system takes no locks, or the directory cannot be read, the lock is `unsupported` and
+// callers go on without it; `failed` means the directory could not be opened (err tells why).
+class DirectoryLock {
+public:
+    enum class State { held, unsupported, failed };
+
+    explicit DirectoryLock(const char* path) noexcept;
+    State state() const noexcept { return state_; }
+    int err() const noexcept { return err_; }
+    // Makes the directory's entries durable, after a file was published in it.
+    void sync() const noexcept;
+
+private:
+    sys::Fd dir_;
+    State state_ = State::failed;
+    int err_ = 0;
+};
+
+}  // namespace kiv::store
