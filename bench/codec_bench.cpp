@@ -104,8 +104,8 @@ void BM_naive_decode(benchmark::State& state) { run_text_fn<naive_decode>(state,
 void BM_encode(benchmark::State& state) { run_text_fn<encode>(state, false); }
 void BM_decode(benchmark::State& state) { run_text_fn<decode>(state, true); }
 
-void BM_scramble(benchmark::State& state, kiv::codec_path path) {
-    const kiv::codec_kernels* k = kiv::codec_kernels_for(path);
+void BM_scramble(benchmark::State& state, kiv::codec::Path path) {
+    const kiv::codec::Kernels* k = kiv::codec::kernels_for(path);
     if (k == nullptr) {
         state.SkipWithError("path not supported on this CPU");
         return;
@@ -122,8 +122,8 @@ void BM_scramble(benchmark::State& state, kiv::codec_path path) {
     set_bytes(state, n);
 }
 
-void BM_unscramble(benchmark::State& state, kiv::codec_path path) {
-    const kiv::codec_kernels* k = kiv::codec_kernels_for(path);
+void BM_unscramble(benchmark::State& state, kiv::codec::Path path) {
+    const kiv::codec::Kernels* k = kiv::codec::kernels_for(path);
     if (k == nullptr) {
         state.SkipWithError("path not supported on this CPU");
         return;
@@ -152,17 +152,17 @@ BENCHMARK(BM_naive_encode)->Apply(sizes);
 BENCHMARK(BM_naive_decode)->Apply(sizes);
 BENCHMARK(BM_encode)->Apply(sizes);
 BENCHMARK(BM_decode)->Apply(sizes);
-BENCHMARK_CAPTURE(BM_scramble, scalar, kiv::codec_path::scalar)->Apply(sizes);
-BENCHMARK_CAPTURE(BM_unscramble, scalar, kiv::codec_path::scalar)->Apply(sizes);
+BENCHMARK_CAPTURE(BM_scramble, scalar, kiv::codec::Path::scalar)->Apply(sizes);
+BENCHMARK_CAPTURE(BM_unscramble, scalar, kiv::codec::Path::scalar)->Apply(sizes);
 #if defined(__x86_64__) || defined(__i386__)
-BENCHMARK_CAPTURE(BM_scramble, sse2, kiv::codec_path::sse2)->Apply(sizes);
-BENCHMARK_CAPTURE(BM_unscramble, sse2, kiv::codec_path::sse2)->Apply(sizes);
+BENCHMARK_CAPTURE(BM_scramble, sse2, kiv::codec::Path::sse2)->Apply(sizes);
+BENCHMARK_CAPTURE(BM_unscramble, sse2, kiv::codec::Path::sse2)->Apply(sizes);
 #endif
 #if defined(__x86_64__)
-BENCHMARK_CAPTURE(BM_scramble, avx2, kiv::codec_path::avx2)->Apply(sizes);
-BENCHMARK_CAPTURE(BM_unscramble, avx2, kiv::codec_path::avx2)->Apply(sizes);
+BENCHMARK_CAPTURE(BM_scramble, avx2, kiv::codec::Path::avx2)->Apply(sizes);
+BENCHMARK_CAPTURE(BM_unscramble, avx2, kiv::codec::Path::avx2)->Apply(sizes);
 #endif
 #if defined(__aarch64__) || defined(__arm__)
-BENCHMARK_CAPTURE(BM_scramble, neon, kiv::codec_path::neon)->Apply(sizes);
-BENCHMARK_CAPTURE(BM_unscramble, neon, kiv::codec_path::neon)->Apply(sizes);
+BENCHMARK_CAPTURE(BM_scramble, neon, kiv::codec::Path::neon)->Apply(sizes);
+BENCHMARK_CAPTURE(BM_unscramble, neon, kiv::codec::Path::neon)->Apply(sizes);
 #endif

@@ -9,19 +9,19 @@
 
 #include "codec/kernels.h"
 
-namespace kiv {
+namespace kiv::codec {
 namespace {
 
 // Stack scratch size for the in-place forms: the base case of the recursion
 // and the chunk size of the block-swapping rotation.
 constexpr std::size_t scratch_size = 4096;
 
-void scramble_with(const codec_kernels& k, const unsigned char* in, std::size_t n,
+void scramble_with(const Kernels& k, const unsigned char* in, std::size_t n,
                    unsigned char* out) noexcept {
     k.scramble(in, n, out, out + (n + 1) / 2);
 }
 
-void unscramble_with(const codec_kernels& k, const unsigned char* in, std::size_t n,
+void unscramble_with(const Kernels& k, const unsigned char* in, std::size_t n,
                      unsigned char* out) noexcept {
     const std::size_t front = (n + 1) / 2;
     k.unscramble_pairs(in, in + front, n / 2, out);
@@ -81,7 +81,7 @@ void rotate(unsigned char* first, unsigned char* middle, unsigned char* last,
 // position and its own front/back halves are parts of the whole's.
 std::size_t split_of(std::size_t n) noexcept { return (n / 2) & ~std::size_t{1}; }
 
-void scramble_rec(unsigned char* buf, std::size_t n, const codec_kernels& k,
+void scramble_rec(unsigned char* buf, std::size_t n, const Kernels& k,
                   unsigned char* scratch) noexcept {
     if (n <= scratch_size) {
         std::memcpy(scratch, buf, n);
@@ -96,7 +96,7 @@ void scramble_rec(unsigned char* buf, std::size_t n, const codec_kernels& k,
     rotate(buf + m / 2, buf + m, buf + m + right_front, scratch);
 }
 
-void unscramble_rec(unsigned char* buf, std::size_t n, const codec_kernels& k,
+void unscramble_rec(unsigned char* buf, std::size_t n, const Kernels& k,
                     unsigned char* scratch) noexcept {
     if (n <= scratch_size) {
         std::memcpy(scratch, buf, n);
@@ -120,37 +120,37 @@ bool disjoint(const void* in, const void* out, std::size_t n) noexcept {
 
 }  // namespace
 
-void scramble_in_place(unsigned char* buf, std::size_t n, const codec_kernels& k) noexcept {
+void scramble_in_place(unsigned char* buf, std::size_t n, const Kernels& k) noexcept {
     if (n == 0) return;  // buf may be null then
     unsigned char scratch[scratch_size];
     scramble_rec(buf, n, k, scratch);
 }
 
-void unscramble_in_place(unsigned char* buf, std::size_t n, const codec_kernels& k) noexcept {
+void unscramble_in_place(unsigned char* buf, std::size_t n, const Kernels& k) noexcept {
     if (n == 0) return;
     unsigned char scratch[scratch_size];
     unscramble_rec(buf, n, k, scratch);
 }
 
 void scramble(const unsigned char* in, std::size_t n, unsigned char* out) noexcept {
-    scramble_with(codec_best_kernels(), in, n, out);
+    scramble_with(best_kernels(), in, n, out);
 }
 
 void scramble_halves(const unsigned char* in, std::size_t n, unsigned char* front,
                      unsigned char* back) noexcept {
-    codec_best_kernels().scramble(in, n, front, back);
+    best_kernels().scramble(in, n, front, back);
 }
 
 void unscramble(const unsigned char* in, std::size_t n, unsigned char* out) noexcept {
-    unscramble_with(codec_best_kernels(), in, n, out);
+    unscramble_with(best_kernels(), in, n, out);
 }
 
 void unscramble_pairs(const unsigned char* front, const unsigned char* back, std::size_t pairs,
                       unsigned char* out) noexcept {
-    codec_best_kernels().unscramble_pairs(front, back, pairs, out);
+    best_kernels().unscramble_pairs(front, back, pairs, out);
 }
 
-}  // namespace kiv
+}  // namespace kiv::codec
 
 namespace {
 
@@ -158,16 +158,16 @@ namespace {
 // the output where the two are apart, or move it there and convert it in place where they
 // overlap, then terminate the output.
 void convert_terminated(const char* input, char* output,
-                        void (*apart)(const kiv::codec_kernels&, const unsigned char*, std::size_t,
+                        void (*apart)(const kiv::codec::Kernels&, const unsigned char*, std::size_t,
                                       unsigned char*) noexcept,
                         void (*in_place)(unsigned char*, std::size_t,
-                                         const kiv::codec_kernels&) noexcept) noexcept {
+                                         const kiv::codec::Kernels&) noexcept) noexcept {
     if (input == nullptr || output == nullptr) return;
     const std::size_t n = std::strlen(input);
     const auto* in = reinterpret_cast<const unsigned char*>(input);
     auto* out = reinterpret_cast<unsigned char*>(output);
-    const kiv::codec_kernels& k = kiv::codec_best_kernels();
-    if (kiv::disjoint(in, out, n)) {
+    const kiv::codec::Kernels& k = kiv::codec::best_kernels();
+    if (kiv::codec::disjoint(in, out, n)) {
         apart(k, in, n, out);
     } else {
         if (out != in) std::memmove(out, in, n);
@@ -181,11 +181,12 @@ void convert_terminated(const char* input, char* output,
 extern "C" {
 
 void encode(const char* plain, char* out) {
-    convert_terminated(plain, out, kiv::scramble_with, kiv::scramble_in_place);
+    convert_terminated(plain, out, kiv::codec::scramble_with, kiv::codec::scramble_in_place);
 }
 
 void decode(const char* scrambled, char* out) {
-    convert_terminated(scrambled, out, kiv::unscramble_with, kiv::unscramble_in_place);
+    convert_terminated(scrambled, out, kiv::codec::unscramble_with,
+                       kiv::codec::unscramble_in_place);
 }
 
 }  // extern "C"

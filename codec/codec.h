@@ -3,7 +3,7 @@
 // decode are declared in the public header, kiv/codec.h.
 #include <cstddef>
 
-namespace kiv {
+namespace kiv::codec {
 // Length-based, for the library's own use (not exported). Writes exactly n bytes,
 // no terminator. `in` and `out` must not overlap.
 void scramble(const unsigned char* in, std::size_t n, unsigned char* out) noexcept;
@@ -18,4 +18,4 @@ void scramble_halves(const unsigned char* in, std::size_t n, unsigned char* fron
 // straight into one output buffer.)
 void unscramble_pairs(const unsigned char* front, const unsigned char* back, std::size_t pairs,
                       unsigned char* out) noexcept;
-}  // namespace kiv
+}  // namespace kiv::codec

@@ -14,7 +14,7 @@
 
 #include "codec/kernels.h"
 
-namespace kiv {
+namespace kiv::codec {
 namespace detail {
 namespace {
 
@@ -105,4 +105,4 @@ void unscramble_pairs_avx2(const unsigned char* front, const unsigned char* back
 }
 
 }  // namespace detail
-}  // namespace kiv
+}  // namespace kiv::codec

@@ -4,7 +4,7 @@
 
 #include "codec/kernels.h"
 
-namespace kiv {
+namespace kiv::codec {
 namespace detail {
 
 void scramble_neon(const unsigned char* in, std::size_t n, unsigned char* front,
@@ -40,4 +40,4 @@ void unscramble_pairs_neon(const unsigned char* front, const unsigned char* back
 }
 
 }  // namespace detail
-}  // namespace kiv
+}  // namespace kiv::codec

@@ -2,7 +2,7 @@
 // the vector kernels.
 #include "codec/kernels.h"
 
-namespace kiv {
+namespace kiv::codec {
 namespace detail {
 
 void scramble_scalar(const unsigned char* in, std::size_t n, unsigned char* front,
@@ -24,4 +24,4 @@ void unscramble_pairs_scalar(const unsigned char* front, const unsigned char* ba
 }
 
 }  // namespace detail
-}  // namespace kiv
+}  // namespace kiv::codec

@@ -10,7 +10,7 @@
 
 #include "codec/kernels.h"
 
-namespace kiv {
+namespace kiv::codec {
 namespace detail {
 namespace {
 
@@ -75,4 +75,4 @@ void unscramble_pairs_sse2(const unsigned char* front, const unsigned char* back
 }
 
 }  // namespace detail
-}  // namespace kiv
+}  // namespace kiv::codec

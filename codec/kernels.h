@@ -15,13 +15,12 @@
 // call the scalar kernel for tails.
 #include <cstddef>
 
-namespace kiv {
+namespace kiv::codec {
 
-enum class codec_path { scalar, sse2, avx2, neon };
+enum class Path { scalar, sse2, avx2, neon };
 
-struct codec_kernels {
-    codec_path path;
-    const char* name;
+struct Kernels {
+    Path path;
     void (*scramble)(const unsigned char* in, std::size_t n, unsigned char* front,
                      unsigned char* back) noexcept;
     void (*unscramble_pairs)(const unsigned char* front, const unsigned char* back,
@@ -29,19 +28,19 @@ struct codec_kernels {
 };
 
 // True when the path is built into this library and the running CPU can execute it.
-bool codec_path_supported(codec_path path) noexcept;
+bool path_supported(Path path) noexcept;
 
-// The kernels of one path, or nullptr when codec_path_supported(path) is false.
+// The kernels of one path, or nullptr when path_supported(path) is false.
 // Tests and benchmarks use this to run a given path directly.
-const codec_kernels* codec_kernels_for(codec_path path) noexcept;
+const Kernels* kernels_for(Path path) noexcept;
 
 // The fastest supported path; what scramble/unscramble/encode/decode use.
-const codec_kernels& codec_best_kernels() noexcept;
+const Kernels& best_kernels() noexcept;
 
 // In-place forms with a given kernel set, used by encode/decode when input and
 // output overlap. No heap: a 4 KiB stack buffer, O(n log n) byte moves.
-void scramble_in_place(unsigned char* buf, std::size_t n, const codec_kernels& k) noexcept;
-void unscramble_in_place(unsigned char* buf, std::size_t n, const codec_kernels& k) noexcept;
+void scramble_in_place(unsigned char* buf, std::size_t n, const Kernels& k) noexcept;
+void unscramble_in_place(unsigned char* buf, std::size_t n, const Kernels& k) noexcept;
 
 namespace detail {
 void scramble_scalar(const unsigned char* in, std::size_t n, unsigned char* front,
@@ -62,4 +61,4 @@ void unscramble_pairs_neon(const unsigned char* front, const unsigned char* back
                            unsigned char* out) noexcept;
 }  // namespace detail
 
-}  // namespace kiv
+}  // namespace kiv::codec

@@ -24,7 +24,7 @@ enum class Lookup {
 bool scrambled_copy(const unsigned char* plain, std::size_t n, sys::Buffer& out) {
     sys::Buffer buf(n + 1);
     if (!buf) return false;
-    scramble(plain, n, buf.get());
+    codec::scramble(plain, n, buf.get());
     buf.get()[n] = 0;
     out = std::move(buf);
     return true;

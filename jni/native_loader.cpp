@@ -65,7 +65,7 @@ bool scramble_ascii(JNIEnv* env, jstring content, jsize length, unsigned char* o
     std::size_t done = 0;  // even at every slice but the last
     return for_each_ascii_slice(
         env, content, length, [&](const unsigned char* bytes, std::size_t count) {
-            scramble_halves(bytes, count, out + done / 2, out + front + done / 2);
+            codec::scramble_halves(bytes, count, out + done / 2, out + front + done / 2);
             done += count;
         });
 }

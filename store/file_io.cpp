@@ -64,7 +64,7 @@ bool read_unscrambled(int fd, std::size_t n, unsigned char* out, int& err) noexc
         const std::size_t m = std::min(kSlice, (pairs - k) / 2);
         if (m < kMinSlice) break;
         if (!read_exact(fd, back, m, static_cast<off_t>(front + k), err)) return false;
-        unscramble_pairs(f + k, back, m, out + 2 * k);
+        codec::unscramble_pairs(f + k, back, m, out + 2 * k);
         k += m;
     }
     // The last pairs overlap their own front bytes: one at a time, each front byte read before

@@ -323,7 +323,7 @@ Status save_scrambled(const char* path, const unsigned char* scrambled, std::siz
 Status save(const char* path, const unsigned char* plain, std::size_t n, SaveMode mode) noexcept {
     sys::Buffer scrambled(n);
     if (!scrambled) return Status(status::kWriteFailed, ENOMEM);
-    scramble(plain, n, scrambled.get());
+    codec::scramble(plain, n, scrambled.get());
     return save_scrambled(path, scrambled.get(), n, mode);
 }
 

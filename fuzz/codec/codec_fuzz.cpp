@@ -36,7 +36,7 @@ bool same(const char* p, const bytes& b) {
     return std::equal(b.begin(), b.end(), reinterpret_cast<const unsigned char*>(p));
 }
 
-void check_path(const kiv::codec_kernels& k, const unsigned char* data, std::size_t n,
+void check_path(const kiv::codec::Kernels& k, const unsigned char* data, std::size_t n,
                 const bytes& want) {
     const std::size_t e = (n + 1) / 2, o = n / 2;
     // Exact-size heap buffers so the sanitizer sees any overrun.
@@ -48,9 +48,9 @@ void check_path(const kiv::codec_kernels& k, const unsigned char* data, std::siz
     require(std::equal(out.begin(), out.end(), data));
 
     bytes buf(data, data + n);
-    kiv::scramble_in_place(buf.data(), n, k);
+    kiv::codec::scramble_in_place(buf.data(), n, k);
     require(buf == want);
-    kiv::unscramble_in_place(buf.data(), n, k);
+    kiv::codec::unscramble_in_place(buf.data(), n, k);
     require(std::equal(buf.begin(), buf.end(), data));
 }
 
@@ -93,9 +93,9 @@ void check_exported(const unsigned char* data, std::size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const bytes want = model_scramble(data, size);
-    for (auto path : {kiv::codec_path::scalar, kiv::codec_path::sse2, kiv::codec_path::avx2,
-                      kiv::codec_path::neon}) {
-        if (const kiv::codec_kernels* k = kiv::codec_kernels_for(path))
+    for (auto path : {kiv::codec::Path::scalar, kiv::codec::Path::sse2, kiv::codec::Path::avx2,
+                      kiv::codec::Path::neon}) {
+        if (const kiv::codec::Kernels* k = kiv::codec::kernels_for(path))
             check_path(*k, data, size, want);
     }
     check_exported(data, size);

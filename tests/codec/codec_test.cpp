@@ -52,9 +52,9 @@ TEST(CodecFormat, LengthApiMatchesTable) {
         SCOPED_TRACE(testing::PrintToString(c.plain));
         const bytes plain = from(c.plain), scrambled = from(c.scrambled);
         bytes out(plain.size());
-        kiv::scramble(plain.data(), plain.size(), out.data());
+        kiv::codec::scramble(plain.data(), plain.size(), out.data());
         EXPECT_EQ(out, scrambled);
-        kiv::unscramble(scrambled.data(), scrambled.size(), out.data());
+        kiv::codec::unscramble(scrambled.data(), scrambled.size(), out.data());
         EXPECT_EQ(out, plain);
     }
 }
@@ -115,28 +115,28 @@ TEST(CodecExported, InPlaceAndOverlapping) {
 }
 
 TEST(CodecDispatch, PathsReportThemselves) {
-    EXPECT_TRUE(kiv::codec_path_supported(kiv::codec_path::scalar));
-    for (auto p : {kiv::codec_path::scalar, kiv::codec_path::sse2, kiv::codec_path::avx2,
-                   kiv::codec_path::neon}) {
-        const kiv::codec_kernels* k = kiv::codec_kernels_for(p);
-        EXPECT_EQ(k != nullptr, kiv::codec_path_supported(p));
+    EXPECT_TRUE(kiv::codec::path_supported(kiv::codec::Path::scalar));
+    for (auto p : {kiv::codec::Path::scalar, kiv::codec::Path::sse2, kiv::codec::Path::avx2,
+                   kiv::codec::Path::neon}) {
+        const kiv::codec::Kernels* k = kiv::codec::kernels_for(p);
+        EXPECT_EQ(k != nullptr, kiv::codec::path_supported(p));
         if (k != nullptr) {
             EXPECT_EQ(k->path, p);
         }
     }
-    EXPECT_TRUE(kiv::codec_path_supported(kiv::codec_best_kernels().path));
+    EXPECT_TRUE(kiv::codec::path_supported(kiv::codec::best_kernels().path));
 #if defined(__x86_64__)
-    EXPECT_TRUE(kiv::codec_path_supported(kiv::codec_path::sse2));
+    EXPECT_TRUE(kiv::codec::path_supported(kiv::codec::Path::sse2));
 #endif
 #if defined(__aarch64__)
-    EXPECT_TRUE(kiv::codec_path_supported(kiv::codec_path::neon));
+    EXPECT_TRUE(kiv::codec::path_supported(kiv::codec::Path::neon));
 #endif
 }
 
-class CodecPath : public testing::TestWithParam<kiv::codec_path> {
+class CodecPath : public testing::TestWithParam<kiv::codec::Path> {
 protected:
     void SetUp() override {
-        k_ = kiv::codec_kernels_for(GetParam());
+        k_ = kiv::codec::kernels_for(GetParam());
         if (k_ == nullptr) GTEST_SKIP() << "path not supported here";
     }
     // Runs both kernels on an n-byte input at the given buffer offsets, every
@@ -158,7 +158,7 @@ protected:
         ASSERT_EQ(bytes(pairs_out.begin() + static_cast<std::ptrdiff_t>(in_off), pairs_out.end()),
                   bytes(plain.begin(), plain.begin() + static_cast<std::ptrdiff_t>(2 * o)));
     }
-    const kiv::codec_kernels* k_ = nullptr;
+    const kiv::codec::Kernels* k_ = nullptr;
 };
 
 TEST_P(CodecPath, EveryShortLengthAndAlignment) {
@@ -212,22 +212,22 @@ TEST_P(CodecPath, InPlaceRoundTrip) {
         SCOPED_TRACE(n);
         const bytes plain = random_bytes(n, rng);
         bytes buf = plain;
-        kiv::scramble_in_place(buf.data(), n, *k_);
+        kiv::codec::scramble_in_place(buf.data(), n, *k_);
         ASSERT_EQ(buf, kiv::test::model_scramble(plain));
-        kiv::unscramble_in_place(buf.data(), n, *k_);
+        kiv::codec::unscramble_in_place(buf.data(), n, *k_);
         ASSERT_EQ(buf, plain);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(AllPaths, CodecPath,
-                         testing::Values(kiv::codec_path::scalar, kiv::codec_path::sse2,
-                                         kiv::codec_path::avx2, kiv::codec_path::neon),
-                         [](const testing::TestParamInfo<kiv::codec_path>& info) {
+                         testing::Values(kiv::codec::Path::scalar, kiv::codec::Path::sse2,
+                                         kiv::codec::Path::avx2, kiv::codec::Path::neon),
+                         [](const testing::TestParamInfo<kiv::codec::Path>& info) {
                              switch (info.param) {
-                                 case kiv::codec_path::scalar: return std::string("scalar");
-                                 case kiv::codec_path::sse2: return std::string("sse2");
-                                 case kiv::codec_path::avx2: return std::string("avx2");
-                                 case kiv::codec_path::neon: return std::string("neon");
+                                 case kiv::codec::Path::scalar: return std::string("scalar");
+                                 case kiv::codec::Path::sse2: return std::string("sse2");
+                                 case kiv::codec::Path::avx2: return std::string("avx2");
+                                 case kiv::codec::Path::neon: return std::string("neon");
                              }
                              return std::string("unknown");
                          });
@@ -238,13 +238,13 @@ TEST(CodecRoundTrip, RandomThroughPublicApi) {
         const std::size_t n = rng() % 3000;
         const bytes plain = random_bytes(n, rng);
         bytes s(n), back(n);
-        kiv::scramble(plain.data(), n, s.data());
+        kiv::codec::scramble(plain.data(), n, s.data());
         ASSERT_EQ(s, kiv::test::model_scramble(plain));
-        kiv::unscramble(s.data(), n, back.data());
+        kiv::codec::unscramble(s.data(), n, back.data());
         ASSERT_EQ(back, plain);
         // Streaming form: pairs from the two halves, the odd last byte by hand.
         bytes pairs(n);
-        kiv::unscramble_pairs(s.data(), s.data() + (n + 1) / 2, n / 2, pairs.data());
+        kiv::codec::unscramble_pairs(s.data(), s.data() + (n + 1) / 2, n / 2, pairs.data());
         ASSERT_TRUE(std::equal(
             pairs.begin(), pairs.begin() + static_cast<std::ptrdiff_t>(n / 2 * 2), plain.begin()));
     }

@@ -19,8 +19,8 @@ Outcome kiv(const std::vector<std::string>& args, const std::string& input = {})
 
 std::string scrambled(const std::string& plain) {
     std::string out(plain.size(), '\0');
-    scramble(reinterpret_cast<const unsigned char*>(plain.data()), plain.size(),
-             reinterpret_cast<unsigned char*>(out.data()));
+    codec::scramble(reinterpret_cast<const unsigned char*>(plain.data()), plain.size(),
+                    reinterpret_cast<unsigned char*>(out.data()));
     return out;
 }
 

@@ -126,7 +126,7 @@ int get_or_make_identity(const char* path, const char* tag) {
                     " (the app would receive null)");
     }
     std::string plain(n, '\0');
-    unscramble(scrambled.get(), n, reinterpret_cast<unsigned char*>(plain.data()));
+    codec::unscramble(scrambled.get(), n, reinterpret_cast<unsigned char*>(plain.data()));
     std::string out = "scrambled: " + as_java_string(scrambled.get(), n) + "\n";
     out += identity_lines(plain, tag);
     return print(out);
@@ -180,9 +180,9 @@ int run_query(const Invocation& inv) {
     }
 }
 
-int run_encode(const Invocation&) { return transform(scramble); }
+int run_encode(const Invocation&) { return transform(codec::scramble); }
 
-int run_decode(const Invocation&) { return transform(unscramble); }
+int run_decode(const Invocation&) { return transform(codec::unscramble); }
 
 int run_identity(const Invocation& inv) {
     if (inv.tag == nullptr) return show_identity(inv.args[0]);
