@@ -626,7 +626,7 @@ public final class EntryPointBench {
             double seconds, String loadBefore, String loadAfter) throws IOException {
         StringBuilder o = new StringBuilder();
         o.append("## Entry points: native (JNI) vs pure Java\n\n");
-        o.append("- run: ").append(Instant.now().truncatedTo(ChronoUnit.SECONDS)).append('\n');
+        o.append("- finished: ").append(Instant.now().truncatedTo(ChronoUnit.SECONDS)).append('\n');
         o.append("- JVM: ").append(System.getProperty("java.vm.name")).append(' ')
                 .append(System.getProperty("java.runtime.version")).append(", ")
                 .append(System.getProperty("os.name")).append(' ').append(System.getProperty("os.arch"))
