@@ -1,5 +1,6 @@
 package com.zelk.kiv.bench;
 
+import com.zelk.kiv.jni.JniModel;
 import java.io.FileOutputStream;
 import java.io.IOException;
 import java.nio.charset.StandardCharsets;
@@ -7,7 +8,6 @@ import java.nio.file.Files;
 import java.nio.file.NoSuchFileException;
 import java.nio.file.Path;
 import java.nio.file.StandardCopyOption;
-import java.nio.file.attribute.BasicFileAttributes;
 import java.security.SecureRandom;
 import java.util.concurrent.ThreadLocalRandom;
 
@@ -20,12 +20,24 @@ import java.util.concurrent.ThreadLocalRandom;
  * P[2k] + 1 for k &lt; E, then P[2k + 1] - 1 for k &lt; n / 2, all mod 256. The plain bytes are
  * the string's UTF-8 bytes, which equal the modified UTF-8 the native side uses for any text
  * without U+0000 and without characters outside the Basic Multilingual Plane.
+ *
+ * <p>writeFile, readFile and queryFile report into a {@link JniModel} as the native methods do:
+ * the same codes, and the same fixed messages written as string literals.
  */
 final class JavaStore {
     /** Status codes as the native side reports them. */
     static final int OK = 200;
     static final int NO_FILE = 803;
     static final int EMPTY = 804;
+
+    /** The messages the native side reports, as an app would write them. */
+    static final String SAVED = "\u4fdd\u5b58\u6210\u529f";  // 保存成功
+    static final String WRITE_FAILED = "\u5199\u5165\u5931\u8d25\uff1a";  // 写入失败：
+    static final String NO_SUCH_FILE = "\u6587\u4ef6\u4e0d\u5b58\u5728";  // 文件不存在
+    static final String READ_FAILED = "\u8bfb\u53d6\u5185\u5bb9\u5931\u8d25\uff1a";  // 读取内容失败：
+    static final String NOT_EMPTY =
+            "\u6587\u4ef6\u5b58\u5728\uff0c\u5185\u5bb9\u4e0d\u4e3a\u7a7a";  // 文件存在，内容不为空
+    static final String EMPTY_FILE = "\u6587\u4ef6\u5b58\u5728\uff0c\u5185\u5bb9\u4e3a\u7a7a";  // 文件存在，内容为空
 
     /** Indices into the array filled by {@link #saveTimed}. */
     static final int PHASE_ENCODE = 0;
@@ -69,31 +81,49 @@ final class JavaStore {
     }
 
     /** writeFile: saves the content scrambled at target (content must not be empty). */
-    static int write(String content, Path target) throws IOException {
-        save(target, scramble(content.getBytes(StandardCharsets.UTF_8)), true);
-        return OK;
+    static JniModel write(JniModel result, String content, Path target) {
+        try {
+            save(target, scramble(content.getBytes(StandardCharsets.UTF_8)), true);
+            result.code = OK;
+            result.msg = SAVED;
+        } catch (IOException e) {
+            result.code = 607;
+            result.msg = WRITE_FAILED + e.getMessage();
+        }
+        return result;
     }
 
     /** writeFile as above, but without the sync: what a save costs apart from fsync. */
-    static int writeNoSync(String content, Path target) throws IOException {
+    static void writeNoSync(String content, Path target) throws IOException {
         save(target, scramble(content.getBytes(StandardCharsets.UTF_8)), false);
-        return OK;
     }
 
-    /** readFile: the plain text of the file. */
-    static String read(Path file) throws IOException {
-        return new String(unscramble(Files.readAllBytes(file)), StandardCharsets.UTF_8);
+    /** readFile: on success code 200 and the file's plain text as the message. */
+    static JniModel read(JniModel result, Path file) {
+        try {
+            result.msg = new String(unscramble(Files.readAllBytes(file)), StandardCharsets.UTF_8);
+            result.code = OK;
+        } catch (NoSuchFileException e) {
+            result.code = 703;
+            result.msg = NO_SUCH_FILE;
+        } catch (IOException e) {
+            result.code = 704;
+            result.msg = READ_FAILED + e.getMessage();
+        }
+        return result;
     }
 
     /** queryFile: present and not empty (200), present and empty (804), or missing (803). */
-    static int query(Path file) {
+    static JniModel query(JniModel result, Path file) {
         try {
-            // One stat answers both questions: is it there, and how large is it.
-            long size = Files.readAttributes(file, BasicFileAttributes.class).size();
-            return size == 0 ? EMPTY : OK;
+            long size = Files.size(file);
+            result.code = size == 0 ? EMPTY : OK;
+            result.msg = size == 0 ? EMPTY_FILE : NOT_EMPTY;
         } catch (IOException e) {
-            return NO_FILE;
+            result.code = NO_FILE;
+            result.msg = NO_SUCH_FILE;
         }
+        return result;
     }
 
     /**

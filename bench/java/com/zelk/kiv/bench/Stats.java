@@ -25,6 +25,17 @@ final class Stats {
         return new Stats(median / 1000, s[0] / 1000, s[n - 1] / 1000, n);
     }
 
+    /** The q-quantile (0 to 1) of sorted values, interpolated linearly between neighbours. */
+    static double quantile(double[] sorted, double q) {
+        if (sorted.length == 0) {
+            return Double.NaN;
+        }
+        double at = q * (sorted.length - 1);
+        int lo = (int) Math.floor(at);
+        int hi = Math.min(lo + 1, sorted.length - 1);
+        return sorted[lo] + (sorted[hi] - sorted[lo]) * (at - lo);
+    }
+
     static String us(double v) {
         if (v >= 1000) {
             return String.format("%,.0f", v);
