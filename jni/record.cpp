@@ -6,11 +6,12 @@ namespace kiv::jni {
 
 bool Record::bind(JNIEnv* env, jobject record, Record& out) noexcept {
     if (record == nullptr) return false;
-    jclass cls = env->FindClass("com/zelk/kiv/jni/JniModel");
-    if (cls == nullptr) return false;
+    // The record's own class, whichever class loader it came from: cheaper than a lookup by
+    // name, and the field IDs always belong to the class of the object they are used on.
+    jclass cls = env->GetObjectClass(record);
     jfieldID code = env->GetFieldID(cls, "code", "I");
-    if (code == nullptr) return false;
-    jfieldID msg = env->GetFieldID(cls, "msg", "Ljava/lang/String;");
+    jfieldID msg = code == nullptr ? nullptr : env->GetFieldID(cls, "msg", "Ljava/lang/String;");
+    env->DeleteLocalRef(cls);
     if (msg == nullptr) return false;
     out = Record();
     out.env_ = env;

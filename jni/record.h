@@ -11,9 +11,9 @@ namespace kiv::jni {
 
 class Record {
 public:
-    // Finds the record's class and its two fields, anew on every call. False when the record
-    // is null (nothing else is touched) or when the class or a field cannot be found (the VM's
-    // exception is then left pending, for the caller to see).
+    // Finds the two fields of the record's class, anew on every call. False when the record is
+    // null (nothing else is touched) or when a field cannot be found (the VM's exception is
+    // then left pending, for the caller to see).
     static bool bind(JNIEnv* env, jobject record, Record& out) noexcept;
 
     // Sets `code`, then `msg` to the status's full message.

@@ -51,6 +51,12 @@ bool read_unscrambled(int fd, std::size_t n, unsigned char* out, int& err) noexc
     // still to be used, so no second buffer of the file's size is needed.
     constexpr std::size_t kSlice = 8 * 1024;
     constexpr std::size_t kMinSlice = 256;
+    if (n <= kSlice) {  // a small file is read whole, in one call
+        unsigned char stored[kSlice];
+        if (!read_exact(fd, stored, n, 0, err)) return false;
+        codec::unscramble(stored, n, out);
+        return true;
+    }
     const std::size_t pairs = n / 2;
     const std::size_t front = n - pairs;
     unsigned char* f = out + pairs;  // front[k] is at out[pairs + k]

@@ -37,21 +37,24 @@ bool directory_of(const char* path, char (&out)[PATH_MAX]) {
     return true;
 }
 
-// Follows symbolic links from path to the name of the file they end at, which need not exist,
-// giving up as the system does after 40 links.
-bool resolve_links(const char* path, char (&out)[PATH_MAX], int& err) {
+// Follows symbolic links from path to the name of the file they end at, which need not exist
+// (`exists` tells, and `st` holds its status if it does), giving up as the system does after 40
+// links.
+bool resolve_links(const char* path, char (&out)[PATH_MAX], struct stat& st, bool& exists,
+                   int& err) {
     constexpr int kMaxLinks = 40;
     if (!copy_path(out, sizeof out, out, 0, path)) {
         err = ENAMETOOLONG;
         return false;
     }
     for (int links = 0;; ++links) {
-        struct stat st;
         if (sys::lstat(out, &st) != 0) {
+            exists = false;
             if (errno == ENOENT) return true;  // a dangling link names the file to create
             err = errno;
             return false;
         }
+        exists = true;
         if (!S_ISLNK(st.st_mode)) return true;
         if (links == kMaxLinks) {
             err = ELOOP;
@@ -70,37 +73,6 @@ bool resolve_links(const char* path, char (&out)[PATH_MAX], int& err) {
             return false;
         }
     }
-}
-
-// The file a path stands for once its symbolic links are followed: its directory, open, and
-// its name there. Everything a save does beside its target goes through the directory, so no
-// temporary name ever has to fit in a path.
-struct Location {
-    sys::Fd dir;
-    char name[NAME_MAX + 1];
-};
-
-#ifdef O_PATH
-constexpr int kDirectoryHandle = O_PATH | O_DIRECTORY;  // needs no permission to read it
-#else
-constexpr int kDirectoryHandle = O_RDONLY | O_DIRECTORY;
-#endif
-
-bool locate(const char* path, int dir_flags, Location& at, int& err) {
-    char target[PATH_MAX];
-    char dir[PATH_MAX];
-    if (!resolve_links(path, target, err)) return false;
-    const char* name = target + dir_prefix_length(target);
-    if (!directory_of(target, dir) || !copy_path(at.name, sizeof at.name, at.name, 0, name)) {
-        err = ENAMETOOLONG;
-        return false;
-    }
-    at.dir = sys::Fd(sys::open(dir, dir_flags));
-    if (!at.dir) {
-        err = errno;
-        return false;
-    }
-    return true;
 }
 
 // Temporary files are named ".<stem>.kivtmp-<12 hex digits>" beside their target. The stem is
@@ -150,6 +122,50 @@ bool is_temp_name(const char* entry, const char* prefix, std::size_t prefix_len)
     return i == kTempDigits;
 }
 
+// The file a path stands for once its symbolic links are followed, and whether it exists (its
+// status in `st`). Whatever a save does beside the file goes through `dir` and names relative
+// to it: where the file's path leaves room for a temporary name beside it, `dir` is AT_FDCWD and
+// `name` the file's whole path, its first `prefix` bytes naming the directory; elsewhere the
+// directory is opened and `name` is the file's name in it. So no temporary name ever has to fit
+// in a path, and short paths need no system call to open and close their directory.
+struct Location {
+    sys::Fd opened;
+    int dir = AT_FDCWD;
+    std::size_t prefix = 0;
+    char name[PATH_MAX];
+    bool exists = false;
+    struct stat st {};
+
+    const char* file_name() const noexcept { return name + prefix; }
+};
+
+#ifdef O_PATH
+constexpr int kDirectoryHandle = O_PATH | O_DIRECTORY;  // needs no permission to read it
+#else
+constexpr int kDirectoryHandle = O_RDONLY | O_DIRECTORY;
+#endif
+
+// Finds where path's file is. With open_flags, the directory is always opened, with them.
+bool locate(const char* path, Location& at, int& err, int open_flags = 0) {
+    if (!resolve_links(path, at.name, at.st, at.exists, err)) return false;
+    at.prefix = dir_prefix_length(at.name);
+    if (open_flags == 0 && at.prefix + kTempNameMax < sizeof at.name) return true;
+    char dir[PATH_MAX];
+    if (!directory_of(at.name, dir)) {
+        err = ENAMETOOLONG;
+        return false;
+    }
+    at.opened = sys::Fd(sys::open(dir, open_flags != 0 ? open_flags : kDirectoryHandle));
+    if (!at.opened) {
+        err = errno;
+        return false;
+    }
+    at.dir = at.opened.get();
+    std::memmove(at.name, at.name + at.prefix, std::strlen(at.name + at.prefix) + 1);
+    at.prefix = 0;
+    return true;
+}
+
 std::uint64_t mix(std::uint64_t x) {
     x += 0x9E3779B97F4A7C15ull;
     x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -157,23 +173,25 @@ std::uint64_t mix(std::uint64_t x) {
     return x ^ (x >> 31);
 }
 
-// Creates a temporary file beside the target, exclusively, and puts its name in temp. The name
-// only has to be unlikely to collide: O_EXCL settles any collision, and another name is tried.
-sys::Fd create_temp(const Location& at, mode_t mode, char (&temp)[kTempNameMax + 1], int& err) {
+// Creates a temporary file beside the target, exclusively, and puts its name (relative to
+// at.dir) in temp and the random number it was made from in r. The name only has to be unlikely
+// to collide: O_EXCL settles any collision, and another name is tried.
+sys::Fd create_temp(const Location& at, mode_t mode, char (&temp)[PATH_MAX], std::uint64_t& r,
+                    int& err) {
     char prefix[kTempPrefixMax + 1];
-    temp_prefix(at.name, prefix);
+    temp_prefix(at.file_name(), prefix);
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    std::uint64_t seed = mix(static_cast<std::uint64_t>(now.tv_sec) * 1000000000ull +
-                             static_cast<std::uint64_t>(now.tv_nsec)) ^
-                         mix(static_cast<std::uint64_t>(getpid())) ^
-                         mix(reinterpret_cast<std::uintptr_t>(&now));
+    // The time tells saves apart across processes, the stack address threads within one.
+    const std::uint64_t seed = mix(static_cast<std::uint64_t>(now.tv_sec) * 1000000000ull +
+                                   static_cast<std::uint64_t>(now.tv_nsec)) ^
+                               mix(reinterpret_cast<std::uintptr_t>(&now));
     for (int attempt = 0; attempt < 16; ++attempt) {
-        const auto r =
-            static_cast<unsigned long long>(mix(seed + static_cast<std::uint64_t>(attempt)));
-        std::snprintf(temp, sizeof temp, "%s%0*llx", prefix, static_cast<int>(kTempDigits),
-                      r & ((1ull << (4 * kTempDigits)) - 1));
-        sys::Fd fd(sys::openat(at.dir.get(), temp, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY, mode));
+        r = mix(seed + static_cast<std::uint64_t>(attempt));
+        std::snprintf(temp, sizeof temp, "%.*s%s%0*llx", static_cast<int>(at.prefix), at.name,
+                      prefix, static_cast<int>(kTempDigits),
+                      static_cast<unsigned long long>(r & ((1ull << (4 * kTempDigits)) - 1)));
+        sys::Fd fd(sys::openat(at.dir, temp, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY, mode));
         if (fd) return fd;
         err = errno;
         if (err != EEXIST) break;
@@ -210,16 +228,20 @@ Status write_in_place(const char* path, const unsigned char* p, std::size_t n) {
     return result;
 }
 
-// A temporary file of a save that was killed stays behind. After each save, those of its
-// target that are older than kLeftoverAge (no save takes that long) are removed, provided the
-// directory is small enough for a look at it to be cheap.
+// A temporary file of a save that was killed stays behind. One save in kSweepEvery (chosen by
+// its temporary name's random number) looks for those of its target that are older than
+// kLeftoverAge (no save takes that long) and removes them, provided the directory is small
+// enough for a look at it to be cheap.
+constexpr std::uint64_t kSweepEvery = 16;
 constexpr time_t kLeftoverAge = 10 * 60;
 constexpr off_t kCheapDirectory = 64 * 1024;  // bytes of directory entries
 
 void sweep_leftovers(const Location& at) {
     char prefix[kTempPrefixMax + 1];
-    const std::size_t prefix_len = temp_prefix(at.name, prefix);
-    DIR* d = sys::opendir_at(at.dir.get());
+    const std::size_t prefix_len = temp_prefix(at.file_name(), prefix);
+    char dir[PATH_MAX] = ".";
+    if (at.prefix > 0) directory_of(at.name, dir);
+    DIR* d = sys::opendir_at(at.dir, dir);
     if (d == nullptr) return;
     struct stat st;
     if (sys::fstat(dirfd(d), &st) == 0 && st.st_size <= kCheapDirectory) {
@@ -240,7 +262,7 @@ void sweep_leftovers(const Location& at) {
 // with renameat2's no-replace flag or, where the system lacks it, a hard link; where it has
 // neither, a plain rename, and the caller's DirectoryLock is what keeps others out.
 Status publish(const Location& at, const char* temp, SaveMode mode) {
-    const int dir = at.dir.get();
+    const int dir = at.dir;
     if (mode == SaveMode::create_new) {
         if (sys::rename_noreplace(dir, temp, at.name) == 0) return Status(status::kSaved);
         int err = errno;
@@ -267,40 +289,35 @@ bool refuses_new_files(int err) { return err == EACCES || err == EPERM || err ==
 
 Status save_scrambled(const char* path, const unsigned char* scrambled, std::size_t n,
                       SaveMode mode) noexcept {
-    // Refuse, as "w+" would, a target that cannot be opened for reading and writing, and find
-    // out what it is.
-    bool exists = false;
-    mode_t bits = 0666;
-    {
-        sys::Fd old(sys::open(path, O_RDWR | O_NOCTTY));
-        if (old) {
-            struct stat st;
-            if (sys::fstat(old.get(), &st) != 0) return Status(status::kOpenFailed, errno);
-            if (!S_ISREG(st.st_mode)) return write_in_place(path, scrambled, n);
-            exists = true;
-            bits = st.st_mode & 07777;
-        } else if (errno != ENOENT) {
-            return Status(status::kOpenFailed, errno);
-        }
-    }
-    if (exists && mode == SaveMode::create_new) return Status(status::kWriteFailed, EEXIST);
-
     Location at;
-    char temp[kTempNameMax + 1];
     int err = 0;
-    sys::Fd fd;
-    if (locate(path, kDirectoryHandle, at, err)) fd = create_temp(at, bits, temp, err);
+    if (!locate(path, at, err)) {
+        // A path whose links resolve to more than PATH_MAX bytes is written in place, through
+        // the links, as the system resolves them; anything else that stops the links being
+        // followed would stop "w+" too.
+        if (err == ENAMETOOLONG) return write_in_place(path, scrambled, n);
+        return Status(status::kOpenFailed, err);
+    }
+    mode_t bits = 0666;
+    if (at.exists) {
+        if (S_ISDIR(at.st.st_mode)) return Status(status::kOpenFailed, EISDIR);
+        if (!S_ISREG(at.st.st_mode)) return write_in_place(path, scrambled, n);
+        // Refuse, as "w+" would, a file that cannot be opened for reading and writing.
+        if (sys::access_for_update(path) != 0) return Status(status::kOpenFailed, errno);
+        if (mode == SaveMode::create_new) return Status(status::kWriteFailed, EEXIST);
+        bits = at.st.st_mode & 07777;
+    }
+
+    char temp[PATH_MAX];
+    std::uint64_t r = 0;
+    sys::Fd fd = create_temp(at, bits, temp, r, err);
     if (!fd) {
         // Without a temporary file the only way left is writing in place; where an old file
         // exists, take it only when the directory refuses new files, not when the disk is full.
-        // (A path whose links resolve to more than PATH_MAX bytes, ENAMETOOLONG, is written in
-        // place too, through the links, as the system resolves them.)
-        if (!exists || refuses_new_files(err) || err == ENAMETOOLONG) {
-            return write_in_place(path, scrambled, n);
-        }
+        if (!at.exists || refuses_new_files(err)) return write_in_place(path, scrambled, n);
         return Status(status::kOpenFailed, err);
     }
-    if (exists) sys::fchmod(fd.get(), bits);  // the umask must not narrow the old file's bits
+    if (at.exists) sys::fchmod(fd.get(), bits);  // the umask must not narrow the old file's bits
 
     Status result(status::kSaved);
     if (!write_all(fd.get(), scrambled, n, err)) {
@@ -313,8 +330,8 @@ Status save_scrambled(const char* path, const unsigned char* scrambled, std::siz
     }
     if (result.code == kOk) result = publish(at, temp, mode);
     if (result.code != kOk) {
-        sys::unlinkat(at.dir.get(), temp);
-    } else {
+        sys::unlinkat(at.dir, temp);
+    } else if ((r >> (4 * kTempDigits)) % kSweepEvery == 0) {
         sweep_leftovers(at);
     }
     return result;
@@ -341,13 +358,13 @@ Status remove(const char* path) noexcept {
 
 DirectoryLock::DirectoryLock(const char* path) noexcept {
     Location at;
-    if (!locate(path, O_RDONLY | O_DIRECTORY, at, err_)) {
+    if (!locate(path, at, err_, O_RDONLY | O_DIRECTORY)) {
         // A directory that may be searched but not read cannot be locked; one that is not
         // there, or cannot be opened for any other reason, fails the caller.
         state_ = err_ == EACCES ? State::unsupported : State::failed;
         return;
     }
-    dir_ = std::move(at.dir);
+    dir_ = std::move(at.opened);
     int done;
     while ((done = sys::flock(dir_.get(), LOCK_EX)) != 0 && errno == EINTR) {
     }
@@ -390,9 +407,19 @@ Status read(const char* path, sys::Buffer& text, std::size_t& n) noexcept {
 }
 
 Status query(const char* path) noexcept {
+    // A regular file is judged by its status, with no need to open it: present if it can be
+    // opened for reading and writing, empty if its size is 0.
+    struct stat st;
+    if (sys::stat(path, &st) != 0) return Status(status::kQueryNoFile, errno);
+    if (S_ISDIR(st.st_mode)) return Status(status::kQueryNoFile, EISDIR);
+    if (S_ISREG(st.st_mode)) {
+        if (sys::access_for_update(path) != 0) return Status(status::kQueryNoFile, errno);
+        return Status(st.st_size == 0 ? status::kEmpty : status::kNotEmpty);
+    }
+    // Anything else is opened as a read would open it; a size that cannot be measured (a pipe)
+    // counts as not empty.
     sys::Fd fd(open_existing(path));
     if (!fd) return Status(status::kQueryNoFile, errno);
-    // A size that cannot be measured (a pipe) counts as not empty.
     Status result(sys::lseek(fd.get(), 0, SEEK_END) == 0 ? status::kEmpty : status::kNotEmpty);
     int err = 0;
     if (!close_checked(fd, err)) result = Status(status::kReadCloseFailed, err);

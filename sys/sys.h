@@ -63,6 +63,10 @@ inline int fstat(int fd, struct stat* st) noexcept {
     if (fault(EIO, "fstat")) return -1;
     return ::fstat(fd, st);
 }
+inline int stat(const char* path, struct stat* st) noexcept {
+    if (fault(EIO, "stat")) return -1;
+    return ::stat(path, st);
+}
 inline int lstat(const char* path, struct stat* st) noexcept {
     if (fault(EIO, "lstat")) return -1;
     return ::lstat(path, st);
@@ -112,10 +116,11 @@ inline int fstatat(int dir, const char* name, struct stat* st) noexcept {
     if (fault(EIO, "fstatat")) return -1;
     return ::fstatat(dir, name, st, AT_SYMLINK_NOFOLLOW);
 }
-// A stream over the entries of the directory open (even as O_PATH) at dir.
-inline DIR* opendir_at(int dir) noexcept {
+// A stream over the entries of the directory at path, relative to dir (AT_FDCWD, or a directory
+// open even as O_PATH).
+inline DIR* opendir_at(int dir, const char* path) noexcept {
     if (fault(EMFILE, "opendir")) return nullptr;
-    int fd = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = ::openat(dir, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return nullptr;
     DIR* d = ::fdopendir(fd);
     if (d == nullptr) ::close(fd);
@@ -137,14 +142,21 @@ inline int remove(const char* path) noexcept {
     if (fault(EBUSY, "remove")) return -1;
     return std::remove(path);
 }
-// Whether the caller may write to path, judged by its effective (on Linux, file-system) ids.
-inline int access_for_writing(const char* path) noexcept {
+// Whether the caller may write to path (W_OK | X_OK, for a directory taking new files) or open it
+// for reading and writing (R_OK | W_OK), judged by its effective (on Linux, file-system) ids.
+inline int access_effective(const char* path, int mode) noexcept {
     if (fault(EACCES, "access")) return -1;
 #if defined(__ANDROID__)
-    return ::access(path, W_OK | X_OK);  // an app's real and effective ids are the same
+    return ::access(path, mode);  // an app's real and effective ids are the same
 #else
-    return ::faccessat(AT_FDCWD, path, W_OK | X_OK, AT_EACCESS);
+    return ::faccessat(AT_FDCWD, path, mode, AT_EACCESS);
 #endif
+}
+inline int access_for_writing(const char* dir) noexcept {
+    return access_effective(dir, W_OK | X_OK);
+}
+inline int access_for_update(const char* file) noexcept {
+    return access_effective(file, R_OK | W_OK);
 }
 inline int fchmod(int fd, mode_t mode) noexcept {
     if (fault(EPERM, "fchmod")) return -1;
