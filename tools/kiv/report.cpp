@@ -21,7 +21,7 @@ const char* gloss(int code) {
         case 607: return "could not write the file";
         case 608: return "could not sync or close the file";
         case 703:
-        case 803: return "file does not exist";
+        case 803: return "does not exist or cannot be opened for reading and writing";
         case 704: return "could not read the content";
         case 705: return "could not close the file";
         case 804: return "file is present and empty";
