@@ -1,8 +1,9 @@
 // The six native methods of com.zelk.kiv.jni.NativeLoader. The VM binds them by their exported
-// names; the generated header makes any drift from the Java declarations a compile error. The
-// receiver is never read, so the methods may be static or not on the Java side.
+// names; the header javac generates (committed, and compared with javac's output by every build
+// that has a JDK) makes any drift from the Java declarations a compile error. The receiver is
+// never read, so the methods may be static or not on the Java side.
 
-#include "com_zelk_kiv_jni_NativeLoader.h"
+#include "jni/com_zelk_kiv_jni_NativeLoader.h"
 #include "filestore/operations.h"
 #include "identity/identity.h"
 
