@@ -131,8 +131,11 @@ TEST(CodecDispatch, PathsReportThemselves) {
         }
     }
     EXPECT_TRUE(kiv::codec_path_supported(kiv::codec_best_kernels().path));
-#if defined(__x86_64__)
+#if defined(__x86_64__) || (defined(__i386__) && defined(__SSE2__))
     EXPECT_TRUE(kiv::codec_path_supported(kiv::codec_path::sse2));
+#endif
+#if !defined(__x86_64__)
+    EXPECT_FALSE(kiv::codec_path_supported(kiv::codec_path::avx2));  // built for x86-64 only
 #endif
 #if defined(__aarch64__)
     EXPECT_TRUE(kiv::codec_path_supported(kiv::codec_path::neon));
