@@ -1,9 +1,17 @@
-# The Java side: NativeLoader and JniModel compiled with the JDK, and the JNI header javac
-# generates from NativeLoader, so a native signature that drifts from its Java declaration
-# fails to compile.
+# The Java side and the JNI headers.
+#
+# The library includes jni/com_zelk_kiv_jni_NativeLoader.h, the header javac generates from
+# NativeLoader.java, committed so that a build needs no JDK where the NDK gives jni.h (Android).
+# Wherever a JDK is found, NativeLoader and JniModel are compiled, javac's header is compared with
+# the committed one, and a difference fails the build: a native signature that drifts from its
+# Java declaration is still caught.
+#
+# Sets KIV_JNI_INCLUDE_DIRS (jni.h and jni_md.h; empty on Android), KIV_JVM_LIBRARY (libjvm, for
+# the tests that start a VM; host builds only) and the target kiv-java when a JDK was found.
+# FindJNI is not used: before CMake 3.24 it also requires the AWT parts (jawt.h, libjawt.so),
+# which headless JDKs lack.
 
-# FindJNI needs JAVA_HOME; when neither the user nor the environment gives one, take the JDK
-# whose javac is on the PATH.
+# Without JAVA_HOME from the user or the environment, take the JDK whose javac is on the PATH.
 if(NOT DEFINED JAVA_HOME AND NOT DEFINED ENV{JAVA_HOME})
   find_program(KIV_JAVAC javac)
   if(KIV_JAVAC)
@@ -16,25 +24,49 @@ if(DEFINED JAVA_HOME)
   set(ENV{JAVA_HOME} "${JAVA_HOME}")
 endif()
 
-find_package(Java 17 REQUIRED COMPONENTS Development Runtime)
-include(UseJava)
-# Classes that run on the JDK 17 of the machine and on any newer one.
-set(CMAKE_JAVA_COMPILE_FLAGS --release 17 -Xlint:all -Werror)
-
-add_jar(kiv-java
-  SOURCES
-    java/com/zelk/kiv/jni/NativeLoader.java
-    java/com/zelk/kiv/jni/JniModel.java
-  OUTPUT_NAME kiv
-  GENERATE_NATIVE_HEADERS kiv-jni-headers)
-
 if(ANDROID)
-  # The NDK's sysroot has jni.h; there is no VM to link against.
-  set(KIV_JNI_INCLUDE_DIRS "")
-elseif(CMAKE_CROSSCOMPILING)
-  # Another Linux target (the ARM builds under qemu): the library needs only the headers, and
-  # the build machine's JDK has them (jni_md.h on Linux is the same for every architecture).
-  # No VM is linked. The headers are outside the target's root path, hence NO_CMAKE_FIND_ROOT_PATH.
+  # Optional: used for the header check when there is one.
+  find_package(Java 17 QUIET COMPONENTS Development)
+else()
+  find_package(Java 17 REQUIRED COMPONENTS Development Runtime)
+endif()
+
+set(KIV_JNI_HEADER "${PROJECT_SOURCE_DIR}/jni/com_zelk_kiv_jni_NativeLoader.h")
+
+if(Java_JAVAC_EXECUTABLE)
+  include(UseJava)
+  # Classes that run on the JDK 17 of the machine and on any newer one.
+  set(CMAKE_JAVA_COMPILE_FLAGS --release 17 -Xlint:all -Werror)
+  add_jar(kiv-java
+    SOURCES
+      java/com/zelk/kiv/jni/NativeLoader.java
+      java/com/zelk/kiv/jni/JniModel.java
+    OUTPUT_NAME kiv
+    GENERATE_NATIVE_HEADERS kiv-jni-generated DESTINATION "${CMAKE_CURRENT_BINARY_DIR}/jni-generated")
+
+  get_target_property(_kiv_java_jar kiv-java JAR_FILE)
+  set(_kiv_header_stamp "${CMAKE_CURRENT_BINARY_DIR}/jni-generated/header-matches.stamp")
+  add_custom_command(OUTPUT "${_kiv_header_stamp}"
+    COMMAND ${CMAKE_COMMAND}
+            "-DGENERATED=${CMAKE_CURRENT_BINARY_DIR}/jni-generated/com_zelk_kiv_jni_NativeLoader.h"
+            "-DCOMMITTED=${KIV_JNI_HEADER}"
+            "-DSTAMP=${_kiv_header_stamp}"
+            -P "${PROJECT_SOURCE_DIR}/cmake/check-jni-header.cmake"
+    DEPENDS "${_kiv_java_jar}" "${KIV_JNI_HEADER}" "${PROJECT_SOURCE_DIR}/cmake/check-jni-header.cmake"
+    COMMENT "Comparing the NativeLoader JNI header with javac's"
+    VERBATIM)
+  add_custom_target(kiv-jni-header-check DEPENDS "${_kiv_header_stamp}")
+  add_dependencies(kiv-jni-header-check kiv-java)
+elseif(ANDROID)
+  message(STATUS "No JDK 17 or newer found: using the committed NativeLoader JNI header unchecked")
+endif()
+
+set(KIV_JNI_INCLUDE_DIRS "")
+set(KIV_JVM_LIBRARY "")
+if(NOT ANDROID)
+  # jni.h and jni_md.h from the JDK (jni_md.h on Linux is the same for every architecture, so a
+  # cross build uses the build machine's), and libjvm for a host build's tests. They are outside a
+  # cross build's root path, hence NO_CMAKE_FIND_ROOT_PATH.
   get_filename_component(_kiv_javac_real "${Java_JAVAC_EXECUTABLE}" REALPATH)
   get_filename_component(_kiv_jdk_bin "${_kiv_javac_real}" DIRECTORY)
   get_filename_component(_kiv_jdk "${_kiv_jdk_bin}" DIRECTORY)
@@ -48,11 +80,14 @@ elseif(CMAKE_CROSSCOMPILING)
     message(FATAL_ERROR "jni.h and linux/jni_md.h not found under ${_kiv_jdk}/include")
   endif()
   set(KIV_JNI_INCLUDE_DIRS ${KIV_JNI_INCLUDE_DIR} ${KIV_JNI_MD_INCLUDE_DIR})
-else()
-  if(CMAKE_VERSION VERSION_LESS 3.24)
-    find_package(JNI REQUIRED)
-  else()
-    find_package(JNI REQUIRED COMPONENTS JVM)
+
+  if(NOT CMAKE_CROSSCOMPILING)
+    find_library(KIV_JVM_LIBRARY_PATH jvm
+      PATHS "${_kiv_jdk}/lib/server" "$ENV{JAVA_HOME}/lib/server"
+      NO_DEFAULT_PATH)
+    if(NOT KIV_JVM_LIBRARY_PATH AND KIV_JAVA)
+      message(FATAL_ERROR "libjvm not found under ${_kiv_jdk}/lib/server (needed by the JVM tests)")
+    endif()
+    set(KIV_JVM_LIBRARY ${KIV_JVM_LIBRARY_PATH})
   endif()
-  set(KIV_JNI_INCLUDE_DIRS ${JNI_INCLUDE_DIRS})
 endif()

@@ -1,14 +1,15 @@
 // The six native methods of com.zelk.kiv.jni.NativeLoader, and everything they do on the Java
 // side of the line: taking their arguments, calling the store or the identity, and reporting
-// into the caller's JniModel record. The VM binds them by their exported names; the generated
-// header makes any drift from the Java declarations a compile error. The receiver is never
-// read, so the methods may be static or not on the Java side.
+// into the caller's JniModel record. The VM binds them by their exported names; the header javac
+// generates (committed, and compared with javac's output by every build that has a JDK) makes
+// any drift from the Java declarations a compile error. The receiver is never read, so the
+// methods may be static or not on the Java side.
 
 #include <cerrno>
 
 #include "codec/codec.h"
-#include "com_zelk_kiv_jni_NativeLoader.h"
 #include "identity/identity.h"
+#include "jni/com_zelk_kiv_jni_NativeLoader.h"
 #include "jni/java_string.h"
 #include "jni/record.h"
 #include "store/store.h"

@@ -35,7 +35,8 @@ inline constexpr StatusKind kCloseFailed{608, "关闭文件失败：", "could no
 inline constexpr StatusKind kRead{200, "", "read"};
 inline constexpr StatusKind kReadPathEmpty{701, "路径为空", "path is empty"};
 inline constexpr StatusKind kReadPathConversion{702, "路径转换失败", "path could not be converted"};
-inline constexpr StatusKind kNoFile{703, "文件不存在", "file does not exist"};
+inline constexpr StatusKind kNoFile{703, "文件不存在",
+                                    "does not exist or cannot be opened for reading and writing"};
 inline constexpr StatusKind kReadFailed{704, "读取内容失败：", "could not read the content"};
 // readFile and queryFile
 inline constexpr StatusKind kReadCloseFailed{705, "关闭文件失败：", "could not close the file"};
@@ -45,7 +46,7 @@ inline constexpr StatusKind kQueryPathEmpty{801, "路径为空", "path is empty"
 inline constexpr StatusKind kQueryPathConversion{802, "路径转换失败",
                                                  "path could not be converted"};
 inline constexpr StatusKind kQueryNoFile{803, kNoFile.text, kNoFile.gloss};
-inline constexpr StatusKind kEmpty{804, "文件存在，内容为空", "present and empty"};
+inline constexpr StatusKind kEmpty{804, "文件存在，内容为空", "file is present and empty"};
 }  // namespace status
 
 inline constexpr int kOk = 200;

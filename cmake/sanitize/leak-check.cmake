@@ -18,11 +18,7 @@ function(kiv_add_leak_check)
   target_compile_definitions(kiv_leak_check PRIVATE
     KIV_LEAK_CHECK_CLASSPATH="${_kiv_jar}:${_probe_jar}"
     KIV_LEAK_CHECK_LIBRARY_DIR="$<TARGET_FILE_DIR:kiv-native-lib>")
-  if(TARGET JNI::JVM)
-    target_link_libraries(kiv_leak_check PRIVATE JNI::JVM)
-  else()
-    target_link_libraries(kiv_leak_check PRIVATE ${JAVA_JVM_LIBRARY})
-  endif()
+  target_link_libraries(kiv_leak_check PRIVATE ${KIV_JVM_LIBRARY})
   add_dependencies(kiv_leak_check kiv-native-lib kiv-java kiv-leak-probe)
   add_test(NAME leak_check_catches_our_leaks
     COMMAND ${CMAKE_COMMAND} -DEXE=$<TARGET_FILE:kiv_leak_check>

@@ -125,8 +125,11 @@ TEST(CodecDispatch, PathsReportThemselves) {
         }
     }
     EXPECT_TRUE(kiv::codec::path_supported(kiv::codec::best_kernels().path));
-#if defined(__x86_64__)
+#if defined(__x86_64__) || (defined(__i386__) && defined(__SSE2__))
     EXPECT_TRUE(kiv::codec::path_supported(kiv::codec::Path::sse2));
+#endif
+#if !defined(__x86_64__)
+    EXPECT_FALSE(kiv::codec::path_supported(kiv::codec::Path::avx2));  // built for x86-64 only
 #endif
 #if defined(__aarch64__)
     EXPECT_TRUE(kiv::codec::path_supported(kiv::codec::Path::neon));

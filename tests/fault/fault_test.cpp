@@ -11,8 +11,8 @@
 #include <set>
 #include <thread>
 
-#include "com_zelk_kiv_jni_NativeLoader.h"
 #include "identity/identity.h"
+#include "jni/com_zelk_kiv_jni_NativeLoader.h"
 #include "tests/jvm/jvm.h"
 #include "tests/support/files.h"
 

@@ -119,15 +119,18 @@ TEST_F(ToolTest, FailuresPrintTheStatusOnStandardError) {
         std::string err_suffix;
     };
     const std::string missing = file("missing.txt");
+    // A directory cannot be opened for reading and writing either: same code, same gloss.
+    const std::string not_there = "does not exist or cannot be opened for reading and writing";
     const std::vector<Case> cases = {
-        {{"read", missing}, "kiv: 703 文件不存在 (file does not exist)\n", ""},
+        {{"read", missing}, "kiv: 703 文件不存在 (" + not_there + ")\n", ""},
+        {{"read", file("")}, "kiv: 703 文件不存在 (" + not_there + ")\n", ""},
         {{"read", ""}, "kiv: 701 路径为空 (path is empty)\n", ""},
         {{"write", "", "text"}, "kiv: 601 路径为空 (path is empty)\n", ""},
         {{"query", ""}, "kiv: 801 路径为空 (path is empty)\n", ""},
         {{"write", file("no/such/dir"), "text"},
          "kiv: 606 打开文件失败：",
          " (could not open the file)\n"},
-        {{"identity", missing}, "kiv: 703 文件不存在 (file does not exist)\n", ""},
+        {{"identity", missing}, "kiv: 703 文件不存在 (" + not_there + ")\n", ""},
         {{"identity", file("no/such/dir"), "--tag", "app"},
          "kiv: cannot get or make an identity",
          ""},
