@@ -36,4 +36,22 @@ Utf16Size measure_utf16(const char16_t* units, std::size_t n) noexcept;
 // measure_utf16(units, n).bytes. out needs room for that many bytes.
 std::size_t encode_modified_utf8(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
 
+// Passes the modified UTF-8 form of n UTF-16 units that hold no surrogate to sink(bytes, count)
+// in consecutive slices, every one but the last of an even count (a slice's odd last byte opens
+// the next one). Encodes through a bounded stack buffer, never the whole text.
+template <typename Sink>
+void for_each_modified_utf8_slice(const char16_t* units, std::size_t n, Sink sink) noexcept {
+    constexpr std::size_t kUnits = 1024;
+    unsigned char bytes[1 + 3 * kUnits];
+    std::size_t carried = 0;
+    for (std::size_t start = 0; start < n; start += kUnits) {
+        const std::size_t count = n - start < kUnits ? n - start : kUnits;
+        const std::size_t size =
+            carried + encode_modified_utf8(units + start, count, bytes + carried);
+        carried = start + count < n ? size % 2 : 0;
+        sink(static_cast<const unsigned char*>(bytes), size - carried);
+        if (carried != 0) bytes[0] = bytes[size - 1];
+    }
+}
+
 }  // namespace kiv::text
