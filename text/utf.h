@@ -33,7 +33,8 @@ Utf16Size measure_utf16(const char16_t* units, std::size_t n) noexcept;
 
 // Writes the modified UTF-8 form of n UTF-16 units that hold no surrogate (U+0000 as C0 80,
 // U+0001 to U+007F as one byte, up to U+07FF as two, the rest as three) and returns its size,
-// measure_utf16(units, n).bytes. out needs room for that many bytes.
+// measure_utf16(units, n).bytes. out needs room for 3n bytes, the most it can take, all of which
+// may be written to. Uses the fastest encoder the running CPU supports; all give the same bytes.
 std::size_t encode_modified_utf8(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
 
 // Passes the modified UTF-8 form of n UTF-16 units that hold no surrogate to sink(bytes, count)

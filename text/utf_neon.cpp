@@ -1,6 +1,7 @@
 // The NEON decoder: 16 ASCII bytes, 16 two-byte (vld2) or 16 three-byte (vld3) sequences per
 // step, taken only when the whole block is of that kind; otherwise the scalar decoder takes the
-// next 16 bytes' worth of sequences before the vectors are tried again.
+// next 16 bytes' worth of sequences before the vectors are tried again. The encoder takes 16
+// characters of one width (one, two or three bytes) a step, and mixed blocks one by one.
 #include "text/utf_kernels.h"
 
 #if defined(KIV_TEXT_WITH_NEON)
@@ -87,6 +88,71 @@ std::size_t decode_neon(const unsigned char* p, std::size_t n, char16_t* out) no
         o = next.out;
     }
     return o;
+}
+
+namespace {
+
+bool all_set(uint16x8_t m) noexcept {
+#if defined(__aarch64__)
+    return vminvq_u16(m) == 0xFFFF;
+#else
+    const uint64x2_t w = vreinterpretq_u64_u16(m);
+    return (vgetq_lane_u64(w, 0) & vgetq_lane_u64(w, 1)) == ~std::uint64_t{0};
+#endif
+}
+
+}  // namespace
+
+std::size_t encode_neon(const char16_t* units, std::size_t n, unsigned char* out) noexcept {
+    const uint16x8_t one = vdupq_n_u16(1);
+    const uint16x8_t ascii_span = vdupq_n_u16(0x7F);
+    const uint16x8_t three_from = vdupq_n_u16(0x800);
+    const uint8x16_t tail = vdupq_n_u8(0x80);
+    const uint8x16_t low6 = vdupq_n_u8(0x3F);
+    std::size_t i = 0;
+    std::size_t o = 0;
+    while (i + 16 <= n) {
+        const uint16x8_t a = vld1q_u16(reinterpret_cast<const std::uint16_t*>(units + i));
+        const uint16x8_t b = vld1q_u16(reinterpret_cast<const std::uint16_t*>(units + i + 8));
+        const uint16x8_t ascii_a = vcltq_u16(vsubq_u16(a, one), ascii_span);  // 1..7F
+        const uint16x8_t ascii_b = vcltq_u16(vsubq_u16(b, one), ascii_span);
+        if (all_set(vandq_u16(ascii_a, ascii_b))) {
+            vst1q_u8(out + o, vcombine_u8(vmovn_u16(a), vmovn_u16(b)));
+            i += 16;
+            o += 16;
+            continue;
+        }
+        const uint16x8_t wide_a = vcgeq_u16(a, three_from);
+        const uint16x8_t wide_b = vcgeq_u16(b, three_from);
+        const uint8x16_t low = vcombine_u8(vmovn_u16(a), vmovn_u16(b));
+        const uint8x16_t mid =
+            vcombine_u8(vmovn_u16(vshrq_n_u16(a, 6)), vmovn_u16(vshrq_n_u16(b, 6)));
+        if (all_set(vandq_u16(wide_a, wide_b))) {
+            uint8x16x3_t s;
+            s.val[0] =
+                vorrq_u8(vcombine_u8(vmovn_u16(vshrq_n_u16(a, 12)), vmovn_u16(vshrq_n_u16(b, 12))),
+                         vdupq_n_u8(0xE0));
+            s.val[1] = vorrq_u8(vandq_u8(mid, low6), tail);
+            s.val[2] = vorrq_u8(vandq_u8(low, low6), tail);
+            vst3q_u8(out + o, s);
+            i += 16;
+            o += 48;
+            continue;
+        }
+        if (all_set(vandq_u16(vbicq_u16(vmvnq_u16(wide_a), ascii_a),
+                              vbicq_u16(vmvnq_u16(wide_b), ascii_b)))) {  // U+0000 too, as C0 80
+            uint8x16x2_t s;
+            s.val[0] = vorrq_u8(mid, vdupq_n_u8(0xC0));
+            s.val[1] = vorrq_u8(vandq_u8(low, low6), tail);
+            vst2q_u8(out + o, s);
+            i += 16;
+            o += 32;
+            continue;
+        }
+        o = encode_scalar_range(units, i, i + 16, out, o);
+        i += 16;
+    }
+    return encode_scalar_range(units, i, n, out, o);
 }
 
 }  // namespace detail

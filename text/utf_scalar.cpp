@@ -93,24 +93,9 @@ std::size_t decode_scalar(const unsigned char* p, std::size_t n, char16_t* out) 
     return decode_scalar_until(p, n, out, {0, 0}, n).out;
 }
 
-}  // namespace detail
-
-Utf16Size measure_utf16(const char16_t* units, std::size_t n) noexcept {
-    // Branch-free, so that the compiler can vectorise it.
-    std::size_t extra = 0;
-    unsigned surrogates = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const unsigned c = units[i];
-        extra += static_cast<std::size_t>(((c - 1) & 0xFFFF) >= 0x7F) + (c >= 0x800);
-        surrogates |= static_cast<unsigned>((c & 0xF800) == 0xD800);
-    }
-    return {n + extra, surrogates != 0};
-}
-
-std::size_t encode_modified_utf8(const char16_t* units, std::size_t n,
-                                 unsigned char* out) noexcept {
-    std::size_t o = 0;
-    for (std::size_t i = 0; i < n; ++i) {
+std::size_t encode_scalar_range(const char16_t* units, std::size_t i, std::size_t end,
+                                unsigned char* out, std::size_t o) noexcept {
+    for (; i < end; ++i) {
         const unsigned c = units[i];
         if (c - 1 < 0x7F) {
             out[o++] = static_cast<unsigned char>(c);
@@ -124,6 +109,20 @@ std::size_t encode_modified_utf8(const char16_t* units, std::size_t n,
         }
     }
     return o;
+}
+
+}  // namespace detail
+
+Utf16Size measure_utf16(const char16_t* units, std::size_t n) noexcept {
+    // Branch-free, so that the compiler can vectorise it.
+    std::size_t extra = 0;
+    unsigned surrogates = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned c = units[i];
+        extra += static_cast<std::size_t>(((c - 1) & 0xFFFF) >= 0x7F) + (c >= 0x800);
+        surrogates |= static_cast<unsigned>((c & 0xF800) == 0xD800);
+    }
+    return {n + extra, surrogates != 0};
 }
 
 }  // namespace kiv::text

@@ -1,7 +1,8 @@
 // The SSSE3 decoder: 16 ASCII bytes, 8 two-byte or 8 three-byte sequences per step. A block that
 // holds other bytes keeps its leading run of the expected kind; a block with none of it leaves
-// one sequence to the scalar decoder. Compiled for SSSE3 by function attributes, so the file
-// needs no flags of its own; dispatch runs it only on CPUs that have SSSE3.
+// one sequence to the scalar decoder. The encoder likewise takes 8 characters a step and keeps
+// the leading ones of one width (one, two or three bytes). Compiled for SSSE3 by function
+// attributes, so the file needs no flags of its own; dispatch runs it only on CPUs that have SSSE3.
 #include "text/utf_kernels.h"
 
 #if defined(KIV_TEXT_WITH_SSSE3)
@@ -106,6 +107,64 @@ KIV_SSSE3 std::size_t decode_ssse3(const unsigned char* p, std::size_t n, char16
         o = next.out;
     }
     return o;
+}
+
+KIV_SSSE3 std::size_t encode_ssse3(const char16_t* units, std::size_t n,
+                                   unsigned char* out) noexcept {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i tail = _mm_set1_epi16(0x0080);
+    const __m128i low6 = _mm_set1_epi16(0x003F);
+    // Three-byte characters: lane k of firsts holds the first byte (low) and the second (high),
+    // lane k of thirds the third; these pick the 24 output bytes, 16 and then 8.
+    const __m128i front_firsts =
+        _mm_setr_epi8(0, 1, -1, 2, 3, -1, 4, 5, -1, 6, 7, -1, 8, 9, -1, 10);
+    const __m128i front_thirds =
+        _mm_setr_epi8(-1, -1, 0, -1, -1, 2, -1, -1, 4, -1, -1, 6, -1, -1, 8, -1);
+    const __m128i back_firsts =
+        _mm_setr_epi8(11, -1, 12, 13, -1, 14, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i back_thirds =
+        _mm_setr_epi8(-1, 10, -1, -1, 12, -1, -1, 14, -1, -1, -1, -1, -1, -1, -1, -1);
+    std::size_t i = 0;
+    std::size_t o = 0;
+    while (i + 8 <= n) {
+        const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
+        const __m128i below_800 = _mm_cmpeq_epi16(_mm_and_si128(u, _mm_set1_epi16(-0x0800)), zero);
+        const __m128i ascii =
+            _mm_andnot_si128(_mm_cmpeq_epi16(u, zero),
+                             _mm_cmpeq_epi16(_mm_and_si128(u, _mm_set1_epi16(-0x0080)), zero));
+        std::size_t k = leading_lanes(ascii);
+        if (k > 0) {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + o), _mm_packus_epi16(u, u));
+            i += k;
+            o += k;
+            continue;
+        }
+        k = leading_lanes(_mm_cmpeq_epi16(below_800, zero));
+        if (k > 0) {
+            const __m128i firsts = _mm_or_si128(
+                _mm_or_si128(_mm_srli_epi16(u, 12), _mm_set1_epi16(0x00E0)),
+                _mm_slli_epi16(_mm_or_si128(_mm_and_si128(_mm_srli_epi16(u, 6), low6), tail), 8));
+            const __m128i thirds = _mm_or_si128(_mm_and_si128(u, low6), tail);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o),
+                             _mm_or_si128(_mm_shuffle_epi8(firsts, front_firsts),
+                                          _mm_shuffle_epi8(thirds, front_thirds)));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + o + 16),
+                             _mm_or_si128(_mm_shuffle_epi8(firsts, back_firsts),
+                                          _mm_shuffle_epi8(thirds, back_thirds)));
+            i += k;
+            o += 3 * k;
+            continue;
+        }
+        // Two-byte characters, U+0000 among them (C0 80).
+        k = leading_lanes(_mm_andnot_si128(ascii, below_800));
+        const __m128i pairs =
+            _mm_or_si128(_mm_or_si128(_mm_srli_epi16(u, 6), _mm_set1_epi16(0x00C0)),
+                         _mm_slli_epi16(_mm_or_si128(_mm_and_si128(u, low6), tail), 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), pairs);
+        i += k;
+        o += 2 * k;
+    }
+    return encode_scalar_range(units, i, n, out, o);
 }
 
 }  // namespace detail

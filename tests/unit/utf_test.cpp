@@ -71,7 +71,7 @@ TEST(Utf, AsciiMeansEveryByteBelow0x80) {
         text::is_ascii(reinterpret_cast<const unsigned char*>(long_text.data()), long_text.size()));
 }
 
-// Every decoder this CPU runs: the scalar one and the vector ones.
+// Every decoder (and encoder) this CPU runs: the scalar one and the vector ones.
 std::vector<text::Path> decoders() {
     std::vector<text::Path> paths;
     for (text::Path path : {text::Path::scalar, text::Path::ssse3, text::Path::neon}) {
@@ -158,6 +158,61 @@ TEST(Utf, DecodersAgreeAroundEveryBlockBoundary) {
                                 << after << " and " << end.size() << " truncated bytes, path "
                                 << static_cast<int>(path);
                         }
+                    }
+                }
+            }
+        }
+    }
+}
+
+// The vector encoders take blocks of 8 or 16 characters of one width; each edge character is put
+// at every position around them, inside runs of each width. measure_utf16 sizes what they write
+// and finds every surrogate.
+TEST(Utf, EncodersWriteModifiedUtf8AroundEveryBlockBoundary) {
+    struct Piece {
+        std::u16string units;
+        std::string bytes;
+    };
+    const Piece runs[] = {{u"q", "q"}, {u"\u0416", "\xD0\x96"}, {u"\u4E2D", "\xE4\xB8\xAD"}};
+    const Piece edges[] = {
+        {std::u16string(1, u'\0'), "\xC0\x80"},
+        {u"\u0001", "\x01"},
+        {u"\u007F", "\x7F"},
+        {u"\u0080", "\xC2\x80"},
+        {u"\u07FF", "\xDF\xBF"},
+        {u"\u0800", "\xE0\xA0\x80"},
+        {u"\uD7FF", "\xED\x9F\xBF"},
+        {u"\uE000", "\xEE\x80\x80"},
+        {u"\uFFFF", "\xEF\xBF\xBF"},
+    };
+    for (text::Path path : decoders()) {
+        for (const Piece& run : runs) {
+            for (const Piece& edge : edges) {
+                for (std::size_t before = 0; before <= 34; ++before) {
+                    for (std::size_t after : {0, 1, 7, 15, 16, 17}) {
+                        std::u16string units;
+                        std::string bytes;
+                        for (std::size_t k = 0; k < before; ++k)
+                            units += run.units, bytes += run.bytes;
+                        units += edge.units, bytes += edge.bytes;
+                        for (std::size_t k = 0; k < after; ++k)
+                            units += run.units, bytes += run.bytes;
+                        std::vector<unsigned char> out(3 * units.size() + 1, '#');
+                        std::size_t n = 0;
+                        ASSERT_TRUE(text::encode_modified_utf8_on(path, units.data(), units.size(),
+                                                                  out.data(), n));
+                        const auto size = text::measure_utf16(units.data(), units.size());
+                        ASSERT_EQ(std::string(out.begin(), out.begin() + n), bytes)
+                            << "edge U+" << static_cast<unsigned>(edge.units[0]) << " after "
+                            << before << " of U+" << static_cast<unsigned>(run.units[0])
+                            << ", path " << static_cast<int>(path);
+                        EXPECT_EQ(out[3 * units.size()], '#') << "wrote past 3n bytes";
+                        EXPECT_EQ(size.bytes, bytes.size());
+                        EXPECT_FALSE(size.surrogates);
+                        units[before] = u'\xDBFF';
+                        EXPECT_TRUE(text::measure_utf16(units.data(), units.size()).surrogates);
+                        units[before] = u'\xD800';
+                        EXPECT_TRUE(text::measure_utf16(units.data(), units.size()).surrogates);
                     }
                 }
             }
