@@ -7,6 +7,8 @@
 #if defined(KIV_TEXT_WITH_NEON)
 #include <arm_neon.h>
 
+#include <cstdint>
+
 namespace kiv::text {
 namespace detail {
 namespace {
