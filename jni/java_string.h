@@ -62,10 +62,11 @@ bool for_each_ascii_slice(JNIEnv* env, jstring s, jsize length, Sink sink) noexc
 }
 
 // Makes a Java string of the n bytes at p, where p[n] is 0. Large ASCII text goes through a
-// byte[]; other valid modified UTF-8 goes to NewStringUTF unchanged; anything else (standard
-// four-byte UTF-8, stray bytes, zero bytes) is decoded as UTF-8 with U+FFFD for each invalid byte
-// and made with NewString. Returns null, with no exception left pending, when the VM or the heap
-// runs out of memory.
+// byte[], short ASCII text without zero bytes to NewStringUTF unchanged; anything else (other
+// modified UTF-8, standard four-byte UTF-8, stray bytes, zero bytes) is decoded as UTF-8 with
+// U+FFFD for each invalid byte and made with NewString, which gives the units NewStringUTF
+// would for valid modified UTF-8. Needs at most 2n bytes besides the text. Returns null, with no
+// exception left pending, when the VM or the heap runs out of memory.
 jstring new_string(JNIEnv* env, const char* p, std::size_t n) noexcept;
 
 }  // namespace kiv::jni

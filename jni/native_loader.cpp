@@ -14,6 +14,7 @@
 #include "jni/record.h"
 #include "store/store.h"
 #include "sys/sys.h"
+#include "text/utf.h"
 
 namespace kiv::jni {
 namespace {
@@ -71,18 +72,59 @@ bool scramble_ascii(JNIEnv* env, jstring content, jsize length, unsigned char* o
         });
 }
 
-// Saves a non-empty text: a long ASCII one scrambled straight from its characters, any other
-// from the VM's modified UTF-8 bytes.
+// Saves a long text that holds no surrogate from its characters, encoded to modified UTF-8 and
+// scrambled slice by slice into the one output buffer: the bytes GetStringUTFChars gives, without
+// its passes over the text and its copy. False, with nothing done, for a text with a surrogate
+// (where VMs differ in what they give: they keep the VM's own conversion) or when the VM cannot
+// hand out the characters.
+bool save_encoded(JNIEnv* env, jstring content, jsize length, const char* path,
+                  store::Status& status) {
+    const jchar* chars = env->GetStringCritical(content, nullptr);
+    if (chars == nullptr) {
+        env->ExceptionClear();
+        return false;
+    }
+    // No JNI call until the characters are released.
+    const auto* units = reinterpret_cast<const char16_t*>(chars);
+    const auto count = static_cast<std::size_t>(length);
+    const text::Utf16Size size = text::measure_utf16(units, count);
+    sys::Buffer scrambled;
+    if (!size.surrogates) {
+        scrambled = sys::Buffer(size.bytes);
+        if (scrambled) {
+            unsigned char* out = scrambled.get();
+            const std::size_t front = size.bytes - size.bytes / 2;
+            std::size_t done = 0;  // even at every slice but the last
+            text::for_each_modified_utf8_slice(
+                units, count, [&](const unsigned char* bytes, std::size_t n) {
+                    codec::scramble_halves(bytes, n, out + done / 2, out + front + done / 2);
+                    done += n;
+                });
+        }
+    }
+    env->ReleaseStringCritical(content, chars);
+    if (size.surrogates) return false;
+    status = scrambled ? store::save_scrambled(path, scrambled.get(), size.bytes)
+                       : store::Status(store::status::kWriteFailed, ENOMEM);
+    return true;
+}
+
+// Saves a non-empty text: a long ASCII one scrambled straight from its characters, a long one
+// without surrogates encoded from them, any other from the VM's modified UTF-8 bytes.
 store::Status save_content(JNIEnv* env, jstring content, const char* path) {
     const jsize length = env->GetStringLength(content);
     if (length >= kAsciiFrom) {
         const auto n = static_cast<std::size_t>(length);
-        sys::Buffer scrambled(n);
-        if (!scrambled) return store::Status(store::status::kWriteFailed, ENOMEM);
-        if (scramble_ascii(env, content, length, scrambled.get())) {
-            return store::save_scrambled(path, scrambled.get(), n);
+        {
+            sys::Buffer scrambled(n);
+            if (!scrambled) return store::Status(store::status::kWriteFailed, ENOMEM);
+            if (scramble_ascii(env, content, length, scrambled.get())) {
+                return store::save_scrambled(path, scrambled.get(), n);
+            }
         }
-        // Not ASCII after all: the buffer is freed before the VM makes its copy.
+        // Not ASCII after all: the buffer is freed before the next one is made.
+        store::Status status(store::status::kWriteFailed);
+        if (save_encoded(env, content, length, path, status)) return status;
     }
     StringChars text(env, content);
     if (!text) return store::Status(store::status::kContentConversion);

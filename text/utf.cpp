@@ -7,8 +7,6 @@ namespace kiv::text {
 
 namespace {
 
-constexpr char16_t kReplacement = 0xFFFD;
-
 bool is_continuation(unsigned char b) noexcept { return (b & 0xC0) == 0x80; }
 
 // Length of the run of bytes 0x01..0x7F at the start of [p, p + n), eight bytes at a time.
@@ -76,41 +74,6 @@ bool is_modified_utf8(const unsigned char* p, std::size_t n) noexcept {
         i += len;
     }
     return true;
-}
-
-std::size_t decode_utf8(const unsigned char* p, std::size_t n, char16_t* out) noexcept {
-    std::size_t i = 0;
-    std::size_t o = 0;
-    while (i < n) {
-        unsigned char b = p[i];
-        if (b < 0x80) {
-            out[o++] = b;
-            ++i;
-            continue;
-        }
-        std::size_t len = shared_sequence(p, i, n);
-        if (len == 2) {
-            out[o++] = static_cast<char16_t>(((b & 0x1F) << 6) | (p[i + 1] & 0x3F));
-        } else if (len == 3) {
-            out[o++] = static_cast<char16_t>(((b & 0x0F) << 12) | ((p[i + 1] & 0x3F) << 6) |
-                                             (p[i + 2] & 0x3F));
-        } else if (b >= 0xF0 && b <= 0xF4 && i + 3 < n && is_continuation(p[i + 1]) &&
-                   is_continuation(p[i + 2]) && is_continuation(p[i + 3]) &&
-                   !(b == 0xF0 && p[i + 1] < 0x90) && !(b == 0xF4 && p[i + 1] > 0x8F)) {
-            char32_t c = (static_cast<char32_t>(b & 0x07) << 18) |
-                         (static_cast<char32_t>(p[i + 1] & 0x3F) << 12) |
-                         (static_cast<char32_t>(p[i + 2] & 0x3F) << 6) | (p[i + 3] & 0x3F);
-            c -= 0x10000;
-            out[o++] = static_cast<char16_t>(0xD800 + (c >> 10));
-            out[o++] = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-            len = 4;
-        } else {
-            out[o++] = kReplacement;
-            len = 1;
-        }
-        i += len;
-    }
-    return o;
 }
 
 }  // namespace kiv::text

@@ -1,6 +1,8 @@
-// Fuzz target for text/utf.cpp: kiv::text::decode_utf8 and kiv::text::is_modified_utf8 are checked
-// against reference readers written here from the encoding rules alone, one code point at a
-// time, with no shared helpers and no fast paths.
+// Fuzz target for text/: kiv::text::decode_utf8 (and each decoder this CPU runs) and
+// kiv::text::is_modified_utf8 are checked against reference readers written here from the
+// encoding rules alone, one code point at a time, with no shared helpers and no fast paths; the
+// encoder (measure_utf16, encode_modified_utf8) against a reference writer, on the input read as
+// UTF-16 units.
 //
 // Reference rules:
 //  - decode: standard UTF-8 of one to four bytes with the shortest form and the U+10FFFF limit;
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "text/utf.h"
+#include "text/utf_kernels.h"
 
 namespace {
 
@@ -98,6 +101,24 @@ bool reference_modified(const std::uint8_t* data, std::size_t size, std::vector<
     return true;
 }
 
+// Modified UTF-8 of UTF-16 units that hold no surrogate.
+std::vector<std::uint8_t> reference_encode(const std::vector<char16_t>& units) {
+    std::vector<std::uint8_t> out;
+    for (char16_t u : units) {
+        if (u >= 0x0001 && u <= 0x007F) {
+            out.push_back(static_cast<std::uint8_t>(u));
+        } else if (u <= 0x07FF) {
+            out.push_back(static_cast<std::uint8_t>(0xC0 | (u >> 6)));
+            out.push_back(static_cast<std::uint8_t>(0x80 | (u & 0x3F)));
+        } else {
+            out.push_back(static_cast<std::uint8_t>(0xE0 | (u >> 12)));
+            out.push_back(static_cast<std::uint8_t>(0x80 | ((u >> 6) & 0x3F)));
+            out.push_back(static_cast<std::uint8_t>(0x80 | (u & 0x3F)));
+        }
+    }
+    return out;
+}
+
 [[noreturn]] void fail(const char* what, const std::uint8_t* data, std::size_t size) {
     std::fprintf(stderr, "utf fuzz: %s; input (%zu bytes):", what, size);
     for (std::size_t i = 0; i < size; ++i) std::fprintf(stderr, " %02X", data[i]);
@@ -118,6 +139,54 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (n != expected.size()) fail("decode_utf8 unit count differs from the reference", data, size);
     for (std::size_t i = 0; i < n; ++i) {
         if (units[i] != expected[i]) fail("decode_utf8 differs from the reference", data, size);
+    }
+
+    for (kiv::text::Path path :
+         {kiv::text::Path::scalar, kiv::text::Path::ssse3, kiv::text::Path::neon}) {
+        std::unique_ptr<char16_t[]> path_units(new char16_t[size == 0 ? 1 : size]);
+        std::size_t count = 0;
+        if (!kiv::text::decode_utf8_on(path, data, size, path_units.get(), count)) continue;
+        if (count != n) fail("a decoder's unit count differs from the reference", data, size);
+        for (std::size_t i = 0; i < n; ++i) {
+            if (path_units[i] != expected[i])
+                fail("a decoder differs from the reference", data, size);
+        }
+    }
+
+    // The input as UTF-16 units (pairs of bytes, little-endian) for the encoder.
+    std::vector<char16_t> text(size / 2);
+    bool surrogates = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        text[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
+        surrogates = surrogates || (text[i] >= 0xD800 && text[i] <= 0xDFFF);
+    }
+    const kiv::text::Utf16Size measured = kiv::text::measure_utf16(text.data(), text.size());
+    if (measured.surrogates != surrogates) fail("measure_utf16 misjudged surrogates", data, size);
+    // The encoders take text without surrogates: move them out of the way.
+    for (char16_t& u : text) {
+        if (u >= 0xD800 && u <= 0xDFFF) u = static_cast<char16_t>(u - 0x4000);
+    }
+    {
+        const kiv::text::Utf16Size measured = kiv::text::measure_utf16(text.data(), text.size());
+        const std::vector<std::uint8_t> bytes = reference_encode(text);
+        if (measured.bytes != bytes.size()) fail("measure_utf16 size differs", data, size);
+        // Exactly the 3n bytes of room the header promises, for each encoder this CPU runs.
+        std::unique_ptr<unsigned char[]> encoded(new unsigned char[3 * text.size()]);
+        if (kiv::text::encode_modified_utf8(text.data(), text.size(), encoded.get()) !=
+            bytes.size())
+            fail("encode_modified_utf8 size differs", data, size);
+        for (kiv::text::Path path :
+             {kiv::text::Path::scalar, kiv::text::Path::ssse3, kiv::text::Path::neon}) {
+            std::size_t count = 0;
+            if (!kiv::text::encode_modified_utf8_on(path, text.data(), text.size(), encoded.get(),
+                                                    count))
+                continue;
+            if (count != bytes.size()) fail("an encoder's size differs", data, size);
+            for (std::size_t i = 0; i < bytes.size(); ++i) {
+                if (encoded[i] != bytes[i])
+                    fail("an encoder differs from the reference", data, size);
+            }
+        }
     }
 
     std::vector<char16_t> modified_units;

@@ -67,6 +67,49 @@ TEST_F(FileStore, RoundTripsEveryKindOfText) {
     }
 }
 
+// Long texts without surrogates are encoded by the library itself, in slices of 1024
+// characters; the stored bytes must be exactly the VM's modified UTF-8 (GetStringUTFChars), and
+// texts with a surrogate, paired or not, take the VM's own bytes. Each edge character sits at
+// the start, in the middle, across a slice boundary and at the end of runs of each width.
+TEST_F(FileStore, LongTextsStoreExactlyTheVmsModifiedUtf8) {
+    const std::u16string edges[] = {
+        u"A",          std::u16string(1, u'\0'),
+        u"\u0001",     u"\u007F",
+        u"\u0080",     u"\u07FF",
+        u"\u0800",     u"\uFFFF",
+        u"\U0001F600", u"\xD800",
+        u"\xDC00",     u"\xDE00\xD83D",
+    };
+    const char16_t runs[] = {u'a', u'\u00E9', u'\u4E2D'};
+    JNIEnv* e = env();
+    for (char16_t run : runs) {
+        for (const std::u16string& edge : edges) {
+            for (std::size_t length : {1023, 1024, 1025, 2049}) {
+                for (std::size_t at : {std::size_t{0}, std::size_t{1}, length / 2,
+                                       std::size_t{1023}, length - edge.size()}) {
+                    std::u16string units(length, run);
+                    units.replace(at, edge.size(), edge);
+                    ASSERT_EQ(e->PushLocalFrame(16), 0);
+                    jstring content = e->NewString(reinterpret_cast<const jchar*>(units.data()),
+                                                   static_cast<jsize>(units.size()));
+                    jobject record = new_record();
+                    call_object("writeFile",
+                                "(Lcom/zelk/kiv/jni/JniModel;Ljava/lang/String;Ljava/lang/"
+                                "String;)Lcom/zelk/kiv/jni/JniModel;",
+                                record, content, jstr(file));
+                    const std::string vm_bytes = utf8_of(content);
+                    e->PopLocalFrame(nullptr);
+                    const std::string where = "run U+" + std::to_string(run) + ", edge U+" +
+                                              std::to_string(edge[0]) + " at " +
+                                              std::to_string(at) + " of " + std::to_string(length);
+                    ASSERT_EQ(read_bytes(file), model_scramble(vm_bytes)) << where;
+                    EXPECT_EQ(read_file(file).msg, vm_bytes) << where;
+                }
+            }
+        }
+    }
+}
+
 TEST_F(FileStore, LargeTextsRoundTripAtOddAndEvenLengths) {
     std::mt19937 rng(7);
     for (std::size_t n : {std::size_t{131071}, std::size_t{131072}, std::size_t{1} << 20,

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "text/utf_kernels.h"
+
 namespace kiv {
 namespace {
 
@@ -69,14 +71,152 @@ TEST(Utf, AsciiMeansEveryByteBelow0x80) {
         text::is_ascii(reinterpret_cast<const unsigned char*>(long_text.data()), long_text.size()));
 }
 
+// Every decoder (and encoder) this CPU runs: the scalar one and the vector ones.
+std::vector<text::Path> decoders() {
+    std::vector<text::Path> paths;
+    for (text::Path path : {text::Path::scalar, text::Path::ssse3, text::Path::neon}) {
+        if (text::path_supported(path)) paths.push_back(path);
+    }
+    return paths;
+}
+
+// Decodes with the given path into exactly n units of room, checks nothing is written past
+// them, and returns the units.
+std::u16string decode_on(text::Path path, const std::string& bytes) {
+    std::vector<char16_t> out(bytes.size() + 1, u'#');
+    std::size_t n = 0;
+    EXPECT_TRUE(text::decode_utf8_on(path, reinterpret_cast<const unsigned char*>(bytes.data()),
+                                     bytes.size(), out.data(), n));
+    EXPECT_EQ(out[bytes.size()], u'#') << "wrote past n units";
+    return std::u16string(out.data(), n);
+}
+
 TEST(Utf, DecodesStandardAndModifiedFormsAndReplacesInvalidBytes) {
-    for (const auto& c : cases()) {
-        const auto* p = reinterpret_cast<const unsigned char*>(c.bytes.data());
-        std::vector<char16_t> out(c.bytes.size() + 1,
-                                  u'#');  // exactly n units of room, plus a guard
-        std::size_t n = text::decode_utf8(p, c.bytes.size(), out.data());
-        EXPECT_EQ(std::u16string(out.data(), n), c.units) << c.what;
-        EXPECT_EQ(out[c.bytes.size()], u'#') << c.what << ": wrote past n units";
+    for (text::Path path : decoders()) {
+        for (const auto& c : cases()) {
+            EXPECT_EQ(decode_on(path, c.bytes), c.units)
+                << c.what << ", path " << static_cast<int>(path);
+        }
+    }
+    const std::string some = "a\xE4\xB8\xAD\xF0\x9F\x98\x80\xFF";
+    std::vector<char16_t> out(some.size());
+    EXPECT_EQ(std::u16string(out.data(),
+                             text::decode_utf8(reinterpret_cast<const unsigned char*>(some.data()),
+                                               some.size(), out.data())),
+              u"a\u4E2D\U0001F600\uFFFD");
+}
+
+// The vector decoders take blocks of 16 ASCII bytes and of 8 or 16 two- and three-byte
+// sequences. Each kind of byte is put at every position around the block sizes, inside runs
+// of each kind, and at the very end.
+TEST(Utf, DecodersAgreeAroundEveryBlockBoundary) {
+    struct Piece {
+        const char* what;
+        std::string bytes;
+        std::u16string units;
+    };
+    const Piece runs[] = {
+        {"ascii", "q", u"q"},
+        {"two bytes", "\xD0\x96", u"\u0416"},
+        {"three bytes", "\xE4\xB8\xAD", u"\u4E2D"},
+        {"three bytes from E0", "\xE0\xA0\x80", u"\u0800"},
+    };
+    const Piece odd_ones[] = {
+        {"ascii", "z", u"z"},
+        {"zero byte", std::string(1, '\0'), std::u16string(1, u'\0')},
+        {"encoded zero", "\xC0\x80", std::u16string(1, u'\0')},
+        {"smallest two bytes", "\xC2\x80", u"\u0080"},
+        {"largest two bytes", "\xDF\xBF", u"\u07FF"},
+        {"overlong two bytes", "\xC1\xBF", u"\uFFFD\uFFFD"},
+        {"largest three bytes", "\xEF\xBF\xBF", u"\uFFFF"},
+        {"overlong three bytes", "\xE0\x9F\xBF", u"\uFFFD\uFFFD\uFFFD"},
+        {"surrogate triples", "\xED\xA0\xBD\xED\xB8\x80", u"\U0001F600"},
+        {"four bytes", "\xF0\x9F\x98\x80", u"\U0001F600"},
+        {"beyond U+10FFFF", "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
+        {"stray continuation", "\x80", u"\uFFFD"},
+        {"invalid byte", "\xFF", u"\uFFFD"},
+        {"lead then ascii", "\xE4q", u"\uFFFDq"},
+        {"three-byte lead then two-byte tail", "\xE4\xB8\xC3\xA9", u"\uFFFD\uFFFD\u00E9"},
+    };
+    const std::string truncated_ends[] = {"", "\xE4", "\xE4\xB8", "\xC3", "\xF0\x9F\x98"};
+    for (text::Path path : decoders()) {
+        for (const Piece& run : runs) {
+            for (const Piece& odd : odd_ones) {
+                for (std::size_t before = 0; before <= 50; ++before) {
+                    for (std::size_t after : {0, 1, 17, 49}) {
+                        for (const std::string& end : truncated_ends) {
+                            std::string bytes;
+                            std::u16string units;
+                            for (std::size_t k = 0; k < before; ++k)
+                                bytes += run.bytes, units += run.units;
+                            bytes += odd.bytes, units += odd.units;
+                            for (std::size_t k = 0; k < after; ++k)
+                                bytes += run.bytes, units += run.units;
+                            bytes += end, units += std::u16string(end.size(), u'\uFFFD');
+                            ASSERT_EQ(decode_on(path, bytes), units)
+                                << odd.what << " after " << before << " " << run.what << ", then "
+                                << after << " and " << end.size() << " truncated bytes, path "
+                                << static_cast<int>(path);
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
+// The vector encoders take blocks of 8 or 16 characters of one width; each edge character is put
+// at every position around them, inside runs of each width. measure_utf16 sizes what they write
+// and finds every surrogate.
+TEST(Utf, EncodersWriteModifiedUtf8AroundEveryBlockBoundary) {
+    struct Piece {
+        std::u16string units;
+        std::string bytes;
+    };
+    const Piece runs[] = {{u"q", "q"}, {u"\u0416", "\xD0\x96"}, {u"\u4E2D", "\xE4\xB8\xAD"}};
+    const Piece edges[] = {
+        {std::u16string(1, u'\0'), "\xC0\x80"},
+        {u"\u0001", "\x01"},
+        {u"\u007F", "\x7F"},
+        {u"\u0080", "\xC2\x80"},
+        {u"\u07FF", "\xDF\xBF"},
+        {u"\u0800", "\xE0\xA0\x80"},
+        {u"\uD7FF", "\xED\x9F\xBF"},
+        {u"\uE000", "\xEE\x80\x80"},
+        {u"\uFFFF", "\xEF\xBF\xBF"},
+    };
+    for (text::Path path : decoders()) {
+        for (const Piece& run : runs) {
+            for (const Piece& edge : edges) {
+                for (std::size_t before = 0; before <= 34; ++before) {
+                    for (std::size_t after : {0, 1, 7, 15, 16, 17}) {
+                        std::u16string units;
+                        std::string bytes;
+                        for (std::size_t k = 0; k < before; ++k)
+                            units += run.units, bytes += run.bytes;
+                        units += edge.units, bytes += edge.bytes;
+                        for (std::size_t k = 0; k < after; ++k)
+                            units += run.units, bytes += run.bytes;
+                        std::vector<unsigned char> out(3 * units.size() + 1, '#');
+                        std::size_t n = 0;
+                        ASSERT_TRUE(text::encode_modified_utf8_on(path, units.data(), units.size(),
+                                                                  out.data(), n));
+                        const auto size = text::measure_utf16(units.data(), units.size());
+                        ASSERT_EQ(std::string(out.begin(), out.begin() + n), bytes)
+                            << "edge U+" << static_cast<unsigned>(edge.units[0]) << " after "
+                            << before << " of U+" << static_cast<unsigned>(run.units[0])
+                            << ", path " << static_cast<int>(path);
+                        EXPECT_EQ(out[3 * units.size()], '#') << "wrote past 3n bytes";
+                        EXPECT_EQ(size.bytes, bytes.size());
+                        EXPECT_FALSE(size.surrogates);
+                        units[before] = u'\xDBFF';
+                        EXPECT_TRUE(text::measure_utf16(units.data(), units.size()).surrogates);
+                        units[before] = u'\xD800';
+                        EXPECT_TRUE(text::measure_utf16(units.data(), units.size()).surrogates);
+                    }
+                }
+            }
+        }
     }
 }
 
