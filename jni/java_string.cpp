@@ -71,7 +71,7 @@ jstring new_string(JNIEnv* env, const char* p, std::size_t n) noexcept {
     } else if (text::is_ascii(bytes, n)) {
         if (n >= kByteArrayFrom) {
             s = new_ascii_string(env, p, n);
-        } else if (text::is_modified_utf8(bytes, n)) {  // no zero byte
+        } else if (std::memchr(p, 0, n) == nullptr) {  // ASCII with no zero byte is modified UTF-8
             s = env->NewStringUTF(p);
         } else {
             s = new_decoded_string(env, bytes, n);

@@ -3,17 +3,10 @@
 # baseline, AVX2 is never built). The tests run natively on an x86-64 machine, with the 32-bit
 # loader and C and C++ libraries of libc6-i386 and lib32stdc++6; no emulator. long and off_t are
 # 32 bits wide here.
-set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
 set(KIV_CROSS_TRIPLE i686-linux-gnu)
-set(CMAKE_C_COMPILER ${KIV_CROSS_TRIPLE}-gcc)
-set(CMAKE_CXX_COMPILER ${KIV_CROSS_TRIPLE}-g++)
 set(CMAKE_C_FLAGS_INIT "-march=i686 -mssse3 -mfpmath=sse")
 set(CMAKE_CXX_FLAGS_INIT "-march=i686 -mssse3 -mfpmath=sse")
 
-set(CMAKE_FIND_ROOT_PATH /usr/${KIV_CROSS_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)
