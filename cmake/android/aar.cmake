@@ -6,6 +6,9 @@
 # The version is the project's. Needs the JDK (javac for classes.jar, jar for the archives) and
 # llvm-19 (strip, readelf, nm); check-so comes from KIV_ANDROID_SYSROOT_TOOLS, the folder whose
 # make-sysroot laid out KIV_ANDROID_BUILDS/sysroot.
+if(ANDROID OR CMAKE_CROSSCOMPILING)
+  message(FATAL_ERROR "KIV_AAR packages the Android builds: configure it as a host build")
+endif()
 set(KIV_ANDROID_BUILDS "${PROJECT_SOURCE_DIR}/build-android" CACHE PATH
   "Folder holding sysroot/ (made by make-sysroot) and one Release build per ABI")
 set(KIV_ANDROID_SYSROOT_TOOLS "${PROJECT_SOURCE_DIR}/../shared/android-sysroot" CACHE PATH
