@@ -91,3 +91,31 @@ if(NOT ANDROID)
     set(KIV_JVM_LIBRARY ${KIV_JVM_LIBRARY_PATH})
   endif()
 endif()
+
+# The Java side as the Android archive ships it (target kiv-aar-java, built on demand): classes.jar
+# with NativeLoader and JniModel compiled for Java 8, and proguard.txt, the keep rules, which the
+# Android Gradle plugin applies to every app that uses the archive. The host tests minify an app
+# against these same two files (tests/minify).
+if(Java_JAVAC_EXECUTABLE AND Java_JAR_EXECUTABLE)
+  set(KIV_AAR_CLASSES_JAR "${CMAKE_BINARY_DIR}/aar-java/classes.jar")
+  set(KIV_AAR_PROGUARD "${CMAKE_BINARY_DIR}/aar-java/proguard.txt")
+  set(_kiv_aar_sources
+    "${PROJECT_SOURCE_DIR}/java/com/zelk/kiv/jni/NativeLoader.java"
+    "${PROJECT_SOURCE_DIR}/java/com/zelk/kiv/jni/JniModel.java")
+  string(REPLACE ";" "|" _kiv_aar_sources_arg "${_kiv_aar_sources}")
+  add_custom_command(OUTPUT "${KIV_AAR_CLASSES_JAR}"
+    COMMAND ${CMAKE_COMMAND} "-DJAVAC=${Java_JAVAC_EXECUTABLE}" "-DJAR=${Java_JAR_EXECUTABLE}"
+            "-DSOURCES=${_kiv_aar_sources_arg}" "-DOUT=${KIV_AAR_CLASSES_JAR}"
+            "-DWORK=${CMAKE_BINARY_DIR}/aar-java/classes"
+            -P "${PROJECT_SOURCE_DIR}/cmake/android/classes-jar.cmake"
+    DEPENDS ${_kiv_aar_sources} "${PROJECT_SOURCE_DIR}/cmake/android/classes-jar.cmake"
+            "${PROJECT_SOURCE_DIR}/cmake/android/zip.cmake"
+    COMMENT "Compiling the Java side for Java 8 into classes.jar"
+    VERBATIM)
+  add_custom_command(OUTPUT "${KIV_AAR_PROGUARD}"
+    COMMAND ${CMAKE_COMMAND} -E copy "${PROJECT_SOURCE_DIR}/java/proguard-rules.pro"
+            "${KIV_AAR_PROGUARD}"
+    DEPENDS "${PROJECT_SOURCE_DIR}/java/proguard-rules.pro"
+    VERBATIM)
+  add_custom_target(kiv-aar-java DEPENDS "${KIV_AAR_CLASSES_JAR}" "${KIV_AAR_PROGUARD}")
+endif()

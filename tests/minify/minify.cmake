@@ -9,6 +9,10 @@ set(config -include "${CMAKE_CURRENT_LIST_DIR}/app.pro")
 if(RULES)
   list(APPEND config -include "${RULES}")
 endif()
+set(injars -injars "${APP_JAR}")
+if(LIBRARY_JAR)
+  list(APPEND injars -injars "${LIBRARY_JAR}")
+endif()
 file(READ "${CMAKE_CURRENT_LIST_DIR}/expected.txt" expected)
 file(REMOVE_RECURSE "${WORK}")
 
@@ -20,7 +24,7 @@ foreach(variant optimized renamed-only)
     set(options -dontoptimize)
   endif()
   execute_process(
-    COMMAND ${PROGUARD} -injars "${APP_JAR}" -outjars "${dir}/app-min.jar"
+    COMMAND ${PROGUARD} ${injars} -outjars "${dir}/app-min.jar"
             -libraryjars "${BASE_JAR}" ${config} ${options} -printmapping "${dir}/mapping.txt"
     RESULT_VARIABLE rc OUTPUT_VARIABLE log ERROR_VARIABLE log)
   if(NOT rc EQUAL 0)

@@ -1,0 +1,79 @@
+# Lays out and writes the Android archive, its Maven repository and native-debug-symbols.zip in
+# OUT (see aar.cmake, which passes every variable):
+#
+#   kiv-native-lib-<version>.aar  AndroidManifest.xml, classes.jar, proguard.txt, R.txt (empty),
+#                                 jni/<abi>/libkiv-native-lib.so (stripped), and prefab/: the
+#                                 package kiv-native-lib with one module of the same name, its
+#                                 header and per ABI abi.json beside the stripped library
+#   maven/com/zelk/kiv/kiv-native-lib/<version>/  the .aar and its .pom
+#   native-debug-symbols.zip      <abi>/libkiv-native-lib.so as built, unstripped
+#
+# ABIS is "abi:api|abi:api|...". Every archive is reproducible (zip.cmake).
+string(REPLACE "|" ";" ABIS "${ABIS}")
+set(name kiv-native-lib-${VERSION})
+set(here "${CMAKE_CURRENT_LIST_DIR}")
+set(aar "${STAGE}/aar")
+set(symbols "${STAGE}/native-debug-symbols")
+set(module "${aar}/prefab/modules/kiv-native-lib")
+file(REMOVE_RECURSE "${STAGE}")
+
+configure_file("${here}/AndroidManifest.xml.in" "${aar}/AndroidManifest.xml" @ONLY)
+configure_file("${CLASSES_JAR}" "${aar}/classes.jar" COPYONLY)
+configure_file("${PROGUARD}" "${aar}/proguard.txt" COPYONLY)
+file(WRITE "${aar}/R.txt" "")
+# Prefab's schema 2: the package, then one module whose library is libkiv-native-lib.so and which
+# makes its users link nothing else.
+file(WRITE "${aar}/prefab/prefab.json"
+  "{\n  \"schema_version\": 2,\n  \"name\": \"kiv-native-lib\",\n  \"version\": \"${VERSION}\",\n"
+  "  \"dependencies\": []\n}\n")
+file(WRITE "${module}/module.json"
+  "{\n  \"export_libraries\": [],\n  \"library_name\": \"libkiv-native-lib\"\n}\n")
+configure_file("${HEADER}" "${module}/include/kiv/codec.h" COPYONLY)
+
+foreach(entry IN LISTS ABIS)
+  string(REPLACE ":" ";" entry "${entry}")
+  list(GET entry 0 abi)
+  list(GET entry 1 api)
+  set(built "${BUILDS}/${abi}/libkiv-native-lib.so")
+  if(NOT EXISTS "${built}")
+    message(FATAL_ERROR "${built} not found: build it first (cmake --workflow --preset android-${abi})")
+  endif()
+  file(MAKE_DIRECTORY "${aar}/jni/${abi}")
+  execute_process(
+    COMMAND "${STRIP}" --strip-unneeded -o "${aar}/jni/${abi}/libkiv-native-lib.so" "${built}"
+    RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${STRIP} failed on ${built}")
+  endif()
+  set(libs "${module}/libs/android.${abi}")
+  configure_file("${aar}/jni/${abi}/libkiv-native-lib.so" "${libs}/libkiv-native-lib.so" COPYONLY)
+  # ndk: the oldest NDK release that builds this ABI at this API level (r21 for API 21, r27 for
+  # riscv64); stl none: the library uses no part of the C++ runtime.
+  if(abi STREQUAL "riscv64")
+    set(ndk 27)
+  else()
+    set(ndk 21)
+  endif()
+  file(WRITE "${libs}/abi.json"
+    "{\n  \"abi\": \"${abi}\",\n  \"api\": ${api},\n  \"ndk\": ${ndk},\n  \"stl\": \"none\",\n"
+    "  \"static\": false\n}\n")
+  configure_file("${built}" "${symbols}/${abi}/libkiv-native-lib.so" COPYONLY)
+endforeach()
+
+foreach(pair "${aar}=${OUT}/${name}.aar" "${symbols}=${OUT}/native-debug-symbols.zip")
+  string(REPLACE "=" ";" pair "${pair}")
+  list(GET pair 0 dir)
+  list(GET pair 1 archive)
+  execute_process(
+    COMMAND "${CMAKE_COMMAND}" "-DJAR=${JAR}" "-DDIR=${dir}" "-DOUT=${archive}"
+            -P "${here}/zip.cmake"
+    RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "could not write ${archive}")
+  endif()
+endforeach()
+
+set(maven "${OUT}/maven/com/zelk/kiv/kiv-native-lib/${VERSION}")
+file(REMOVE_RECURSE "${OUT}/maven")
+configure_file("${OUT}/${name}.aar" "${maven}/${name}.aar" COPYONLY)
+configure_file("${here}/kiv-native-lib.pom.in" "${maven}/${name}.pom" @ONLY)
