@@ -267,8 +267,8 @@ bool write_all_at(int fd, const unsigned char* p, std::size_t n, off_t offset, i
 // overwriting (or a crash) can leave a mix.
 Status overwrite(int fd, std::size_t old_size, const unsigned char* p, std::size_t n) {
     int err = 0;
-    if (n > old_size && !write_all_at(fd, p + old_size, n - old_size,
-                                      static_cast<off_t>(old_size), err)) {
+    if (n > old_size &&
+        !write_all_at(fd, p + old_size, n - old_size, static_cast<off_t>(old_size), err)) {
         sys::ftruncate(fd, static_cast<off_t>(old_size));
         return Status(status::kWriteFailed, err);
     }
