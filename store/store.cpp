@@ -42,8 +42,9 @@ bool directory_of(const char* path, char (&out)[PATH_MAX]) {
 // (`exists` tells, and `st` holds its status if it does), giving up as the system does after 40
 // links. `descriptor` tells that the path names an open file rather than a directory entry: a
 // link in the proc file system (/proc/self/fd/N, which may name a deleted file or one in a
-// directory the caller cannot search), or links whose text leads elsewhere than the system goes.
-// Such a file has no name to make a file beside, and is left for the caller to open by path.
+// directory the caller cannot search; also any link where that file system cannot be told), or
+// links whose text leads elsewhere than the system goes. Such a file has no name to make a file
+// beside, and is left for the caller to open by path.
 bool resolve_links(const char* path, char (&out)[PATH_MAX], struct stat& st, bool& exists,
                    bool& descriptor, int& err) {
     constexpr int kMaxLinks = 40;
@@ -69,7 +70,7 @@ bool resolve_links(const char* path, char (&out)[PATH_MAX], struct stat& st, boo
             return false;
         }
         char dir[PATH_MAX];
-        if (directory_of(out, dir) && sys::in_proc_file_system(dir)) {
+        if (directory_of(out, dir) && sys::may_link_open_files(dir)) {
             descriptor = true;
             return true;
         }

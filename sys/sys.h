@@ -85,13 +85,13 @@ inline ssize_t readlink(const char* path, char* buf, size_t n) noexcept {
     if (fault(EIO, "readlink")) return -1;
     return ::readlink(path, buf, n);
 }
-// Whether the directory at path is in the proc file system, whose links to open files
-// (/proc/<pid>/fd/N) name a descriptor's file rather than a directory entry. False if unknown.
-inline bool in_proc_file_system(const char* path) noexcept {
-    if (fault(EIO, "statfs")) return false;
+// Whether links in the directory at path may name open files rather than directory entries:
+// true in the proc file system (/proc/<pid>/fd/N), and where the file system cannot be told.
+inline bool may_link_open_files(const char* path) noexcept {
+    if (fault(EIO, "statfs")) return true;
     constexpr long kProcMagic = 0x9FA0;  // PROC_SUPER_MAGIC
     struct statfs fs;
-    return ::statfs(path, &fs) == 0 && static_cast<long>(fs.f_type) == kProcMagic;
+    return ::statfs(path, &fs) != 0 || static_cast<long>(fs.f_type) == kProcMagic;
 }
 inline int openat(int dir, const char* name, int flags, mode_t mode = 0) noexcept {
     if (fault(EACCES, "openat")) return -1;
