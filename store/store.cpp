@@ -487,15 +487,15 @@ DirectoryLock::DirectoryLock(const char* path) noexcept {
             return;
         }
         err_ = errno;
-        if (err_ == EINTR) continue;
-        if (err_ != EWOULDBLOCK || nanoseconds_since(start) >= kLockDeadlineNs) break;
-        sys::sleep_for(kLockRetryNs);
+        const bool busy = err_ == EWOULDBLOCK || err_ == EINTR;
+        if (!busy || nanoseconds_since(start) >= kLockDeadlineNs) break;
+        if (err_ == EWOULDBLOCK) sys::sleep_for(kLockRetryNs);
     }
-    // A lock held past the deadline counts as no lock at all. NFS refuses an exclusive lock of
+    // A lock not had by the deadline counts as no lock at all. NFS refuses an exclusive lock of
     // a directory with EBADF.
-    const bool no_locks = err_ == EWOULDBLOCK || err_ == ENOLCK || err_ == EOPNOTSUPP ||
-                          err_ == EINVAL || err_ == ENOSYS || err_ == EACCES || err_ == EPERM ||
-                          err_ == EBADF;
+    const bool no_locks = err_ == EWOULDBLOCK || err_ == EINTR || err_ == ENOLCK ||
+                          err_ == EOPNOTSUPP || err_ == EINVAL || err_ == ENOSYS ||
+                          err_ == EACCES || err_ == EPERM || err_ == EBADF;
     state_ = no_locks ? State::unsupported : State::failed;
 }
 

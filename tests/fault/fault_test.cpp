@@ -205,7 +205,8 @@ TEST_F(FaultInjection, ReadAndQueryReportEveryFailure) {
 }
 
 // The platforms an identity must be made right on: a desktop, Android (SELinux refuses hard
-// links to apps, and before API 30 there is no renameat2), and a file system without locks.
+// links to apps, and before API 30 there is no renameat2), and file systems without locks (NFS
+// refuses an exclusive lock of a directory with EBADF; injected, as no NFS mount is at hand).
 struct PlatformCase {
     const char* what;
     std::vector<fault::Refusal> refusals;
@@ -215,6 +216,7 @@ const std::vector<PlatformCase> kPlatforms = {
     {"desktop", {}, true},
     {"Android", {{"link", EACCES}, {"renameat2", ENOSYS}}, true},
     {"no locks", {{"flock", ENOLCK}}, false},
+    {"NFS", {{"flock", EBADF}}, false},
 };
 
 TEST_F(FaultInjection, IdentityIsNullOrStoredWhole) {
