@@ -4,6 +4,7 @@
 #include <jni.h>
 
 #include <cstddef>
+#include <cstdint>
 
 namespace kiv::jni {
 
@@ -45,9 +46,10 @@ bool for_each_ascii_slice(JNIEnv* env, jstring s, jsize length, Sink sink) noexc
     constexpr jsize kSlice = 2048;
     jchar units[kSlice];
     unsigned char bytes[kSlice];
-    for (jsize start = 0; start < length; start += kSlice) {
-        const jsize count = length - start < kSlice ? length - start : kSlice;
-        env->GetStringRegion(s, start, count, units);
+    // The position is counted in 64 bits: stepping past a length near INT32_MAX must not wrap.
+    for (std::int64_t start = 0; start < length; start += kSlice) {
+        const jsize count = length - start < kSlice ? static_cast<jsize>(length - start) : kSlice;
+        env->GetStringRegion(s, static_cast<jsize>(start), count, units);
         jchar any = 0;
         jchar zero = 0;
         for (jsize i = 0; i < count; ++i) {

@@ -1,5 +1,6 @@
 #include "store/store.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -39,26 +40,39 @@ bool directory_of(const char* path, char (&out)[PATH_MAX]) {
 
 // Follows symbolic links from path to the name of the file they end at, which need not exist
 // (`exists` tells, and `st` holds its status if it does), giving up as the system does after 40
-// links.
+// links. `descriptor` tells that the path names an open file rather than a directory entry: a
+// link in the proc file system (/proc/self/fd/N, which may name a deleted file or one in a
+// directory the caller cannot search; also any link where that file system cannot be told), or
+// links whose text leads elsewhere than the system goes. Such a file has no name to make a file
+// beside, and is left for the caller to open by path.
 bool resolve_links(const char* path, char (&out)[PATH_MAX], struct stat& st, bool& exists,
-                   int& err) {
+                   bool& descriptor, int& err) {
     constexpr int kMaxLinks = 40;
+    descriptor = false;
     if (!copy_path(out, sizeof out, out, 0, path)) {
         err = ENAMETOOLONG;
         return false;
     }
-    for (int links = 0;; ++links) {
+    int links = 0;
+    for (;; ++links) {
         if (sys::lstat(out, &st) != 0) {
             exists = false;
-            if (errno == ENOENT) return true;  // a dangling link names the file to create
-            err = errno;
-            return false;
+            if (errno != ENOENT) {
+                err = errno;
+                return false;
+            }
+            break;  // a dangling link names the file to create
         }
         exists = true;
-        if (!S_ISLNK(st.st_mode)) return true;
+        if (!S_ISLNK(st.st_mode)) break;
         if (links == kMaxLinks) {
             err = ELOOP;
             return false;
+        }
+        char dir[PATH_MAX];
+        if (directory_of(out, dir) && sys::may_link_open_files(dir)) {
+            descriptor = true;
+            return true;
         }
         char link[PATH_MAX];
         ssize_t len = sys::readlink(out, link, sizeof link - 1);
@@ -73,6 +87,14 @@ bool resolve_links(const char* path, char (&out)[PATH_MAX], struct stat& st, boo
             return false;
         }
     }
+    // Only a path that went through links can lead elsewhere than its links' text says; a plain
+    // path costs nothing more.
+    struct stat followed;
+    if (links > 0 && sys::stat(path, &followed) == 0 &&
+        (!exists || followed.st_dev != st.st_dev || followed.st_ino != st.st_ino)) {
+        descriptor = true;
+    }
+    return true;
 }
 
 // Temporary files are named ".<stem>.kivtmp-<12 hex digits>" beside their target. The stem is
@@ -134,6 +156,7 @@ struct Location {
     std::size_t prefix = 0;
     char name[PATH_MAX];
     bool exists = false;
+    bool descriptor = false;  // an open file's link: see resolve_links(); nothing else is set
     struct stat st {};
 
     const char* file_name() const noexcept { return name + prefix; }
@@ -145,9 +168,11 @@ constexpr int kDirectoryHandle = O_PATH | O_DIRECTORY;  // needs no permission t
 constexpr int kDirectoryHandle = O_RDONLY | O_DIRECTORY;
 #endif
 
-// Finds where path's file is. With open_flags, the directory is always opened, with them.
+// Finds where path's file is. With open_flags, the directory is always opened, with them, unless
+// the path names an open file (at.descriptor).
 bool locate(const char* path, Location& at, int& err, int open_flags = 0) {
-    if (!resolve_links(path, at.name, at.st, at.exists, err)) return false;
+    if (!resolve_links(path, at.name, at.st, at.exists, at.descriptor, err)) return false;
+    if (at.descriptor) return true;
     at.prefix = dir_prefix_length(at.name);
     if (open_flags == 0 && at.prefix + kTempNameMax < sizeof at.name) return true;
     char dir[PATH_MAX];
@@ -217,11 +242,64 @@ bool write_all(int fd, const unsigned char* p, std::size_t n, int& err) {
     return true;
 }
 
-// Writes the file where it stands, through a stdio stream opened with "w+": used where no
-// temporary file can stand in for the target.
+bool write_all_at(int fd, const unsigned char* p, std::size_t n, off_t offset, int& err) {
+    while (n > 0) {
+        ssize_t done = sys::pwrite(fd, p, n, offset);
+        if (done < 0) {
+            if (errno == EINTR) continue;
+            err = errno;
+            return false;
+        }
+        if (done == 0) {
+            err = ENOSPC;
+            return false;
+        }
+        p += done;
+        n -= static_cast<std::size_t>(done);
+        offset += done;
+    }
+    return true;
+}
+
+// Writes a regular file of old_size bytes where it stands, opened as fd at offset 0. The bytes
+// beyond the old end go first, so that a full disk or a file-size limit, which can only refuse
+// growth, fails the save before any old byte is touched, and the file is cut back to its old
+// size; then the old bytes are overwritten and the rest cut off. Only an error while
+// overwriting (or a crash) can leave a mix.
+Status overwrite(int fd, std::size_t old_size, const unsigned char* p, std::size_t n) {
+    int err = 0;
+    if (n > old_size &&
+        !write_all_at(fd, p + old_size, n - old_size, static_cast<off_t>(old_size), err)) {
+        sys::ftruncate(fd, static_cast<off_t>(old_size));
+        return Status(status::kWriteFailed, err);
+    }
+    if (!write_all(fd, p, std::min(n, old_size), err)) return Status(status::kWriteFailed, err);
+    if (n < old_size && sys::ftruncate(fd, static_cast<off_t>(n)) != 0) {
+        return Status(status::kWriteFailed, errno);
+    }
+    if (sys::fsync(fd) != 0) return Status(status::kCloseFailed, errno);
+    return Status(status::kSaved);
+}
+
+// Writes the file where it stands, opened by path as fopen("w+") would open it (created if
+// missing): used where no temporary file can stand in for the target. A regular file is
+// overwritten as above; anything else (a device, a FIFO) gets a stdio stream, as "w+" would.
 Status write_in_place(const char* path, const unsigned char* p, std::size_t n) {
-    FILE* f = sys::fopen(path, "w+");
+    sys::Fd fd(sys::open(path, O_RDWR | O_CREAT | O_NOCTTY, 0666));
+    if (!fd) return Status(status::kOpenFailed, errno);
+    struct stat st;
+    if (sys::fstat(fd.get(), &st) != 0) return Status(status::kOpenFailed, errno);
+    if (S_ISREG(st.st_mode)) {
+        Status result = overwrite(fd.get(), static_cast<std::size_t>(st.st_size), p, n);
+        int err = 0;
+        if (!close_checked(fd, err) && result.code == kOk) {
+            result = Status(status::kCloseFailed, err);
+        }
+        return result;
+    }
+    FILE* f = sys::fdopen(fd.get(), "w");
     if (f == nullptr) return Status(status::kOpenFailed, errno);
+    fd.release();  // the stream owns it now
     Status result(status::kSaved);
     if (sys::fwrite(p, 1, n, f) != n) result = Status(status::kWriteFailed, errno);
     if (sys::fclose(f) != 0) result = Status(status::kCloseFailed, errno);
@@ -298,6 +376,12 @@ Status save_scrambled(const char* path, const unsigned char* scrambled, std::siz
         if (err == ENAMETOOLONG) return write_in_place(path, scrambled, n);
         return Status(status::kOpenFailed, err);
     }
+    if (at.descriptor) {
+        // An open file's link has no directory to make a temporary file in: the file is written
+        // through the link, so that the descriptor behind it sees the new text.
+        if (mode == SaveMode::create_new) return Status(status::kWriteFailed, EEXIST);
+        return write_in_place(path, scrambled, n);
+    }
     mode_t bits = 0666;
     if (at.exists) {
         if (S_ISDIR(at.st.st_mode)) return Status(status::kOpenFailed, EISDIR);
@@ -356,6 +440,26 @@ Status remove(const char* path) noexcept {
     return Status(status::kDeleteFailed, err);
 }
 
+namespace {
+
+// How long a caller waits for another's lock before going on as where locks are unsupported. The
+// holder only ever reads the file and, at most, makes and saves one identity: a few milliseconds
+// with its syncs, some tens on slow flash under load. Waiting longer would not wait for a
+// caller like us but for a process holding the lock for its own reasons (any app that can open
+// a directory on shared storage can lock it), and would cost a main thread that much of the five
+// seconds after which Android reports it not responding.
+constexpr std::int64_t kLockDeadlineNs = 250'000'000;
+constexpr long kLockRetryNs = 2'000'000;
+
+std::int64_t nanoseconds_since(const timespec& start) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec - start.tv_sec) * 1'000'000'000 +
+           (now.tv_nsec - start.tv_nsec);
+}
+
+}  // namespace
+
 DirectoryLock::DirectoryLock(const char* path) noexcept {
     Location at;
     if (!locate(path, at, err_, O_RDONLY | O_DIRECTORY)) {
@@ -364,17 +468,34 @@ DirectoryLock::DirectoryLock(const char* path) noexcept {
         state_ = err_ == EACCES ? State::unsupported : State::failed;
         return;
     }
+    if (at.descriptor) {
+        // An open file's link: its directory may be out of reach or gone, so the file itself is
+        // locked, which every caller reaching it through any link locks alike.
+        at.opened = sys::Fd(sys::open(path, O_RDONLY | O_NOCTTY));
+        if (!at.opened) {
+            err_ = errno;
+            state_ = State::unsupported;
+            return;
+        }
+    }
     dir_ = std::move(at.opened);
-    int done;
-    while ((done = sys::flock(dir_.get(), LOCK_EX)) != 0 && errno == EINTR) {
+    timespec start{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        if (sys::flock(dir_.get(), LOCK_EX | LOCK_NB) == 0) {
+            state_ = State::held;
+            return;
+        }
+        err_ = errno;
+        const bool busy = err_ == EWOULDBLOCK || err_ == EINTR;
+        if (!busy || nanoseconds_since(start) >= kLockDeadlineNs) break;
+        if (err_ == EWOULDBLOCK) sys::sleep_for(kLockRetryNs);
     }
-    if (done == 0) {
-        state_ = State::held;
-        return;
-    }
-    err_ = errno;
-    const bool no_locks = err_ == ENOLCK || err_ == EOPNOTSUPP || err_ == EINVAL ||
-                          err_ == ENOSYS || err_ == EACCES || err_ == EPERM;
+    // A lock not had by the deadline counts as no lock at all. NFS refuses an exclusive lock of
+    // a directory with EBADF.
+    const bool no_locks = err_ == EWOULDBLOCK || err_ == EINTR || err_ == ENOLCK ||
+                          err_ == EOPNOTSUPP || err_ == EINVAL || err_ == ENOSYS ||
+                          err_ == EACCES || err_ == EPERM || err_ == EBADF;
     state_ = no_locks ? State::unsupported : State::failed;
 }
 

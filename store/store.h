@@ -22,7 +22,8 @@ enum class SaveMode {
 // synced and then renamed over the target. A symbolic link is kept and the file it points to
 // replaced. A successful save also removes its target's temporary files left by saves killed
 // more than ten minutes ago. Where no such file can be made (the target is a device or a FIFO,
-// or the directory refuses new files) the target is written in place instead. Codes: 200, 606
+// the directory refuses new files, or the path is an open file's link such as /proc/self/fd/N)
+// the target is written in place instead, not atomically: see write_in_place(). Codes: 200, 606
 // (open), 607 (write or rename, or no memory for the scrambled copy), 608 (sync or close). With
 // SaveMode::create_new, a path that already exists gives 607 with err EEXIST.
 Status save(const char* path, const unsigned char* plain, std::size_t n,
@@ -47,9 +48,11 @@ Status query(const char* path) noexcept;
 
 // An exclusive lock on the directory that holds path's file (its symbolic links followed), for
 // callers that look at a file and then replace it and must not be interleaved with each other:
-// held until the scope ends, by one caller at a time across threads and processes. Where the
-// file system takes no locks, or the directory cannot be read, the lock is `unsupported` and
-// callers go on without it; `failed` means the directory could not be opened (err tells why).
+// held until the scope ends, by one caller at a time across threads and processes. For an open
+// file's link (/proc/self/fd/N) the file itself is locked. The lock is waited for a quarter of a
+// second at most. Where the file system takes no locks, the directory cannot be read, or the
+// lock stays held past that, it is `unsupported` and callers go on without it; `failed` means
+// the directory could not be opened (err tells why).
 class DirectoryLock {
 public:
     enum class State { held, unsupported, failed };

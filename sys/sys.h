@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #if defined(__ANDROID__)
@@ -20,6 +21,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <utility>
 
 namespace kiv::sys {
@@ -51,6 +53,14 @@ inline ssize_t write(int fd, const void* buf, size_t n) noexcept {
     if (fault(ENOSPC, "write")) return -1;
     return ::write(fd, buf, n);
 }
+inline ssize_t pwrite(int fd, const void* buf, size_t n, off_t offset) noexcept {
+    if (fault(ENOSPC, "pwrite")) return -1;
+    return ::pwrite(fd, buf, n, offset);
+}
+inline int ftruncate(int fd, off_t size) noexcept {
+    if (fault(EIO, "ftruncate")) return -1;
+    return ::ftruncate(fd, size);
+}
 inline off_t lseek(int fd, off_t offset, int whence) noexcept {
     if (fault(ESPIPE, "lseek")) return -1;
     return ::lseek(fd, offset, whence);
@@ -74,6 +84,14 @@ inline int lstat(const char* path, struct stat* st) noexcept {
 inline ssize_t readlink(const char* path, char* buf, size_t n) noexcept {
     if (fault(EIO, "readlink")) return -1;
     return ::readlink(path, buf, n);
+}
+// Whether links in the directory at path may name open files rather than directory entries:
+// true in the proc file system (/proc/<pid>/fd/N), and where the file system cannot be told.
+inline bool may_link_open_files(const char* path) noexcept {
+    if (fault(EIO, "statfs")) return true;
+    constexpr long kProcMagic = 0x9FA0;  // PROC_SUPER_MAGIC
+    struct statfs fs;
+    return ::statfs(path, &fs) != 0 || static_cast<long>(fs.f_type) == kProcMagic;
 }
 inline int openat(int dir, const char* name, int flags, mode_t mode = 0) noexcept {
     if (fault(EACCES, "openat")) return -1;
@@ -162,9 +180,10 @@ inline int fchmod(int fd, mode_t mode) noexcept {
     if (fault(EPERM, "fchmod")) return -1;
     return ::fchmod(fd, mode);
 }
-inline FILE* fopen(const char* path, const char* mode) noexcept {
-    if (fault(EACCES, "fopen")) return nullptr;
-    return std::fopen(path, mode);
+// A stream over an open descriptor, which it owns from then on.
+inline FILE* fdopen(int fd, const char* mode) noexcept {
+    if (fault(ENOMEM, "fdopen")) return nullptr;
+    return ::fdopen(fd, mode);
 }
 inline size_t fwrite(const void* buf, size_t size, size_t count, FILE* f) noexcept {
     if (fault(ENOSPC, "fwrite")) return 0;
@@ -176,6 +195,11 @@ inline int fclose(FILE* f) noexcept {
         return EOF;
     }
     return std::fclose(f);
+}
+// Sleeps for the given nanoseconds (under a second); a signal may cut it short.
+inline void sleep_for(long nanoseconds) noexcept {
+    const timespec t{0, nanoseconds};
+    ::nanosleep(&t, nullptr);
 }
 inline void* malloc(size_t n) noexcept {
     if (fault(ENOMEM, "malloc")) return nullptr;

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <climits>
+#include <cstdio>
 #include <random>
 #include <set>
 
@@ -262,6 +263,68 @@ TEST_F(FileStore, FileThatIsReadableButNotWritableCountsAsMissing) {
     EXPECT_EQ(read_file(file).msg, "keep me");
 }
 
+// Apps hand native code "/proc/self/fd/N" for a file they hold open (from a content URI): the
+// file may sit in a directory the caller cannot search, or be deleted already. Saves, reads and
+// identities reach the descriptor's own file, which the app then reads the new text from, and
+// nothing is made in the file's directory.
+TEST_F(FileStore, OpenFilesLinksAreWrittenThroughTheDescriptor) {
+    struct Case {
+        const char* what;
+        std::string dir;
+        mode_t dir_mode;
+        bool deleted;       // unlinked once open
+        bool unprivileged;  // the calls are made as a user who may not search the directory
+    };
+    const std::vector<Case> cases = {
+        {"reachable directory", dir / "open", 0755, false, false},
+        {"directory the caller cannot search", dir / "private", 0700, false, true},
+        {"deleted file", dir / "gone", 0755, true, false},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(mkdir(c.dir.c_str(), 0755), 0) << c.what;
+        const std::string target = c.dir + "/note";
+        write_bytes(target, model_scramble("the old text"));
+        chmod(target.c_str(), 0666);
+        OpenFile open_file(target);
+        ASSERT_TRUE(open_file.is_open()) << c.what;
+        if (c.deleted) unlink(target.c_str());
+        chmod(c.dir.c_str(), c.dir_mode);
+        const std::string path = open_file.path();
+        Report w, r, q;
+        std::string written;
+        std::optional<std::string> id, again;
+        const auto calls = [&] {
+            w = write_file("the new text", path);
+            written = open_file.text();
+            r = read_file(path);
+            q = query_file(path);
+            id = identity("tag", path);
+            again = identity("tag", path);
+        };
+        if (!c.unprivileged) {
+            calls();
+        } else if (!as_unprivileged_user(calls)) {
+            std::printf("%s: skipped, needs root to switch to an unprivileged user\n", c.what);
+            continue;
+        }
+        chmod(c.dir.c_str(), 0755);
+        EXPECT_EQ(w.code, 200) << c.what << ": " << w.msg.value_or("");
+        EXPECT_EQ(written, model_scramble("the new text")) << c.what;
+        EXPECT_EQ(r.code, 200) << c.what;
+        EXPECT_EQ(r.msg, "the new text") << c.what;
+        EXPECT_EQ(q.code, 200) << c.what;
+        ASSERT_TRUE(id.has_value()) << c.what;
+        EXPECT_NE(model_unscramble(*id).find("tag"), std::string::npos) << c.what;
+        EXPECT_EQ(open_file.text(), *id) << c.what;
+        EXPECT_EQ(again, id) << c.what;
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(c.dir))
+            names.push_back(e.path().filename().string());
+        EXPECT_EQ(names, c.deleted ? std::vector<std::string>{} : std::vector<std::string>{"note"})
+            << c.what;
+    }
+}
+
 // A file-size limit makes the write itself fail: the old text must survive, and the temporary
 // file must be gone, however long the file's name or its path. (The VM ignores SIGXFSZ, so the
 // write returns EFBIG.)
@@ -301,6 +364,54 @@ TEST_F(FileStore, FailedSaveKeepsTheOldTextAndLeavesNoTemporaryFile) {
             if (!target && !e.is_directory()) left.push_back(n);
         }
         EXPECT_EQ(left.size(), 0u) << name.size() << "-byte name: a temporary file was left";
+    }
+}
+
+// Where the file is written in place, the bytes beyond the old end go first: a file-size limit
+// refuses them before any old byte is overwritten, and the old text stays whole.
+TEST_F(FileStore, FailedInPlaceSaveKeepsTheOldText) {
+    struct Case {
+        const char* what;
+        std::string dir;
+        mode_t dir_mode;
+        bool through_descriptor;  // else as a user the directory refuses new files to
+    };
+    const std::vector<Case> cases = {
+        {"directory that refuses new files", dir / "read-only", 0555, false},
+        {"open file's link", dir / "open", 0755, true},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(mkdir(c.dir.c_str(), 0755), 0);
+        const std::string target = c.dir + "/note";
+        write_bytes(target, model_scramble("the old text"));
+        chmod(target.c_str(), 0666);
+        chmod(c.dir.c_str(), c.dir_mode);
+        OpenFile open_file(target);
+        const std::string path = c.through_descriptor ? open_file.path() : target;
+        Report r;
+        const auto save = [&] {
+            rlimit old{};
+            getrlimit(RLIMIT_FSIZE, &old);
+            rlimit small = old;
+            small.rlim_cur = 4096;
+            ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+            r = write_file(std::string(10000, 'n'), path);
+            setrlimit(RLIMIT_FSIZE, &old);
+        };
+        if (c.through_descriptor) {
+            save();
+        } else if (!as_unprivileged_user(save)) {
+            std::printf("%s: skipped, needs root to switch to an unprivileged user\n", c.what);
+            continue;
+        }
+        chmod(c.dir.c_str(), 0755);
+        EXPECT_EQ(r.code, 607) << c.what;
+        EXPECT_EQ(r.msg, "写入失败：File too large") << c.what;
+        EXPECT_EQ(read_bytes(target), model_scramble("the old text")) << c.what;
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(c.dir))
+            names.push_back(e.path().filename().string());
+        EXPECT_EQ(names, std::vector<std::string>{"note"}) << c.what;
     }
 }
 

@@ -1,8 +1,13 @@
 // getDeviceIdentification through a real JVM.
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <regex>
 #include <set>
@@ -115,6 +120,52 @@ TEST_F(Identity, ConcurrentFirstCallsAgreeOnOneIdentity) {
     std::vector<std::string> keep;
     for (int round = 0; round < 10; ++round) keep.push_back("race" + std::to_string(round));
     EXPECT_EQ(dir.others(keep), std::vector<std::string>{});
+}
+
+// Any process that can open the directory can hold its lock (on shared storage, any app): the
+// call must not wait for it longer than its short deadline (a quarter of a second), and then
+// stores an identity as where locks are unsupported.
+TEST_F(Identity, LockHeldByAnotherProcessDelaysTheCallOnlyBriefly) {
+    const std::vector<std::pair<const char*, std::optional<std::string>>> starts = {
+        {"no file", std::nullopt}, {"another tag's identity", "42other"}};
+    for (const auto& [what, plain] : starts) {
+        std::remove(file.c_str());
+        if (plain) write_bytes(file, model_scramble(*plain));
+        int locked[2], release[2];
+        ASSERT_EQ(pipe(locked), 0);
+        ASSERT_EQ(pipe(release), 0);
+        const pid_t holder = fork();
+        ASSERT_GE(holder, 0);
+        if (holder == 0) {  // only async-signal-safe calls in the child of a threaded process
+            close(locked[0]);
+            close(release[1]);
+            const int d = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+            if (d < 0 || flock(d, LOCK_EX) != 0) _exit(1);
+            const char x = 'x';
+            if (write(locked[1], &x, 1) != 1) _exit(1);
+            pollfd p{release[0], POLLIN, 0};
+            poll(&p, 1, 20000);  // held until released, or for 20 s at most
+            _exit(0);
+        }
+        close(locked[1]);
+        close(release[0]);
+        char x = 0;
+        ASSERT_EQ(read(locked[0], &x, 1), 1) << "the lock holder did not start";
+        const auto start = std::chrono::steady_clock::now();
+        std::optional<std::string> id = identity("abc", file);
+        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - start)
+                                .count();
+        close(release[1]);
+        close(locked[0]);
+        int status = 0;
+        waitpid(holder, &status, 0);
+        EXPECT_LT(waited, 2000) << what << ": milliseconds waited for the other's lock";
+        ASSERT_TRUE(id.has_value()) << what;
+        expect_plain_identity(*id, "abc");
+        EXPECT_EQ(read_bytes(file), id) << what;
+        EXPECT_EQ(identity("abc", file), id) << what;
+    }
 }
 
 // A tag outside ASCII scrambles to bytes that are not modified UTF-8; the result must still

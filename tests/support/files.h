@@ -2,7 +2,9 @@
 // Test helpers: a private temporary directory and whole-file I/O; with them, the plain model of
 // the stored format.
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -59,5 +61,32 @@ inline std::optional<std::string> read_bytes(const std::string& path) {
 inline void write_bytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
+
+// A file held open, as an app holds a file it got from a content URI, with the path an app hands
+// native code for it; what the file holds is read through the descriptor itself.
+class OpenFile {
+public:
+    explicit OpenFile(const std::string& path) : fd_(open(path.c_str(), O_RDWR | O_CLOEXEC)) {}
+    ~OpenFile() {
+        if (fd_ >= 0) close(fd_);
+    }
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+
+    bool is_open() const { return fd_ >= 0; }
+    std::string path() const { return "/proc/self/fd/" + std::to_string(fd_); }
+    std::string text() const {
+        std::string out;
+        char buf[4096];
+        ssize_t got;
+        for (off_t at = 0; (got = pread(fd_, buf, sizeof buf, at)) > 0; at += got) {
+            out.append(buf, static_cast<std::size_t>(got));
+        }
+        return out;
+    }
+
+private:
+    int fd_;
+};
 
 }  // namespace kiv::test
