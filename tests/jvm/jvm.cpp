@@ -8,94 +8,20 @@
 #include <thread>
 #include <vector>
 
+#include "tests/jvm/vm.h"
+
 namespace kiv::test {
 
 namespace {
 
 JavaVM* g_vm = nullptr;
 
-JavaVMOption option(const std::string& s) { return {const_cast<char*>(s.c_str()), nullptr}; }
-
-#ifdef KIV_ART_BOOT_CLASSPATH
-}  // namespace
-}  // namespace kiv::test
-
-// ART's own loader, where System.loadLibrary ends: a member of the JavaVMExt that
-// JNI_CreateJavaVM hands out as its JavaVM, declared here as ART exports it. ART's jni.h calls the
-// JNIEnv struct _JNIEnv (the JDK's, used here, JNIEnv_); the layout is the same.
-struct _JNIEnv;
-namespace art {
-class JavaVMExt {
-public:
-    bool LoadNativeLibrary(_JNIEnv* env, const std::string& path, jobject class_loader,
-                           jclass caller_class, std::string* error_msg);
-};
-}  // namespace art
-
-namespace kiv::test {
-namespace {
-
-// ART on the boot classpath KIV_ART_BOOT_CLASSPATH (a stand-in core library, then NativeLoader
-// and JniModel), with no boot image, interpreted, under CheckJNI. The stand-in has no
-// System.loadLibrary, so the library is loaded through ART's own loader for the boot class
-// loader, which NativeLoader's natives then bind from by name, as on a device.
-bool create_vm(JNIEnv** e) {
-    const std::string boot = KIV_ART_BOOT_CLASSPATH;
-    const std::string dir = boot.substr(0, boot.find_last_of('/', boot.find(':')) + 1);
-    const std::vector<std::string> strings = {
-        "-Xbootclasspath:" + boot,
-        "-Xbootclasspath-locations:" + boot,
-        "-Ximage:" + dir + "no-such-boot.art",  // ART then starts without a boot image
-        "-Xnoimage-dex2oat",
-        "-Xusejit:false",
-        "-Xint",
-        "-Xcheck:jni",
-        "-Xms16m",
-        "-Xmx512m",
-    };
-    std::vector<JavaVMOption> options;
-    for (const std::string& s : strings) options.push_back(option(s));
-    JavaVMInitArgs args{};
-    args.version = JNI_VERSION_1_6;
-    args.nOptions = static_cast<jint>(options.size());
-    args.options = options.data();
-    args.ignoreUnrecognized = JNI_FALSE;
-    if (JNI_CreateJavaVM(&g_vm, reinterpret_cast<void**>(e), &args) != JNI_OK) return false;
-#ifdef KIV_TEST_LIBRARY
-    jclass cls = (*e)->FindClass("com/zelk/kiv/jni/NativeLoader");
-    if (cls == nullptr) return false;
-    std::string error;
-    if (!reinterpret_cast<art::JavaVMExt*>(g_vm)->LoadNativeLibrary(
-            reinterpret_cast<_JNIEnv*>(*e), KIV_TEST_LIBRARY, nullptr, cls, &error)) {
-        ADD_FAILURE() << "ART could not load " << KIV_TEST_LIBRARY << ": " << error;
-        return false;
-    }
-    (*e)->DeleteLocalRef(cls);
-#endif
-    return true;
-}
-#else
-// HotSpot, with the classes from KIV_TEST_CLASSPATH; NativeLoader's static initialiser loads the
-// library from java.library.path.
-bool create_vm(JNIEnv** e) {
-    const std::string cp = std::string("-Djava.class.path=") + KIV_TEST_CLASSPATH;
-    const std::string lib = std::string("-Djava.library.path=") + KIV_TEST_LIBRARY_DIR;
-    std::vector<JavaVMOption> options = {option(cp), option(lib), option("-Xcheck:jni"),
-                                         option("-Xss4m")};
-    JavaVMInitArgs args{};
-    args.version = JNI_VERSION_1_6;
-    args.nOptions = static_cast<jint>(options.size());
-    args.options = options.data();
-    args.ignoreUnrecognized = JNI_FALSE;
-    return JNI_CreateJavaVM(&g_vm, reinterpret_cast<void**>(e), &args) == JNI_OK;
-}
-#endif
-
 class JvmEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         JNIEnv* e = nullptr;
-        ASSERT_TRUE(create_vm(&e));
+        std::string error;
+        ASSERT_TRUE(start_vm(true, &g_vm, &e, &error)) << error;
     }
     // The VM stays up until the process exits: a VM cannot be created again once destroyed,
     // and DestroyJavaVM would wait for every attached thread.
