@@ -5,8 +5,10 @@
 //
 //   save/<text>/<bytes>/plain     GetStringUTFChars, strlen, scramble (what short texts do)
 //   save/ascii/<bytes>/region     GetStringRegion slices narrowed and scrambled (long ASCII)
-//   save/cjk/<bytes>/critical     GetStringCritical, modified UTF-8 encoded and scrambled in
+//   save/<text>/<bytes>/critical  GetStringCritical, modified UTF-8 encoded and scrambled in
 //                                 slices (long texts without surrogates)
+//   save/<text>/<bytes>/probe     the first 128 characters looked at: plain if they are ASCII,
+//                                 else critical (what the library does on ART)
 //   read/<text>/<bytes>/plain     NewStringUTF (what short ASCII texts take)
 //   read/ascii/<bytes>/bytearray  byte[] and String(byte[], int, int, int) (long ASCII)
 //   read/<text>/<bytes>/decode    our UTF-8 decoder, then NewString (every other text)
@@ -107,6 +109,13 @@ std::size_t save_critical(jstring s, unsigned char* out) {
     return size.bytes;
 }
 
+// What the library does on ART: the VM's own conversion for a text that starts with ASCII (which
+// ART keeps as bytes), the encoding from the characters for any other.
+std::size_t save_probed(jstring s, unsigned char* out) {
+    return kiv::jni::starts_ascii(g_env, s, g_env->GetStringLength(s)) ? save_plain(s, out)
+                                                                       : save_critical(s, out);
+}
+
 // --- reads: modified UTF-8 bytes to a Java string (a local reference) ---
 
 jstring read_plain(const std::string& b) { return g_env->NewStringUTF(b.c_str()); }
@@ -203,7 +212,9 @@ int main(int argc, char** argv) {
     for (const Text& t : texts) {
         const bool cjk = t.kind[0] == 'c';
         register_save(t, "plain", save_plain);
-        register_save(t, cjk ? "critical" : "region", cjk ? save_critical : save_region);
+        if (!cjk) register_save(t, "region", save_region);
+        register_save(t, "critical", save_critical);
+        register_save(t, "probe", save_probed);
         register_read(t, "plain", read_plain);
         if (!cjk) register_read(t, "bytearray", read_bytearray);
         register_read(t, "decode", read_decode);
