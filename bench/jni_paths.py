@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""Runs kiv_jni_bench (HotSpot) and kiv_jni_bench_art (ART) one after the other and prints a
-Markdown table of the median time of each path, and for every fast path its speed-up over the
-plain JNI call it replaces on the same VM (plain time / path time; above 1 the fast path wins).
+"""Runs kiv_jni_bench (HotSpot) and kiv_jni_bench_art (ART) one after the other and prints two
+Markdown tables, of CPU time and of real time: the median time of each path, and for every fast
+path its speed-up over the plain JNI call it replaces on the same VM (plain time / path time;
+above 1 the fast path wins). CPU time is the steadier figure on a shared machine; real time also
+holds work the VM does on other threads (HotSpot's garbage collector).
 
     python3 bench/jni_paths.py BUILD_DIR [extra benchmark flags...]
 
@@ -25,7 +27,7 @@ def medians(program, extra):
         if b.get("aggregate_name") != "median" or b.get("error_occurred"):
             continue
         scale = {"ns": 1e-3, "us": 1.0, "ms": 1e3}[b["time_unit"]]
-        result[b["run_name"]] = b["real_time"] * scale  # microseconds
+        result[b["run_name"]] = {m: b[m] * scale for m in ("cpu_time", "real_time")}  # µs
     return result
 
 
@@ -38,17 +40,23 @@ def main():
         sys.exit(__doc__)
     build = sys.argv[1]
     times = {vm: medians(os.path.join(build, "bench", prog), sys.argv[2:]) for vm, prog in VMS}
-    names = list(times["HotSpot"])
+    for metric, title in (("cpu_time", "CPU time"), ("real_time", "Real time")):
+        print(f"{title}, median of 5:\n")
+        table(times, metric)
+        print()
+
+
+def table(times, metric):
     print("| direction | text | bytes | path | " +
           " | ".join(f"{vm} µs | {vm} speed-up" for vm, _ in VMS) + " |")
     print("|---|---|---:|---|" + "---:|---:|" * len(VMS))
-    for name in names:
+    for name in times["HotSpot"]:
         direction, text, size, path = name.split("/")
         plain = f"{direction}/{text}/{size}/plain"
         cells = []
         for vm, _ in VMS:
-            t = times[vm].get(name)
-            base = times[vm].get(plain)
+            t = times[vm].get(name, {}).get(metric)
+            base = times[vm].get(plain, {}).get(metric)
             cells.append(fmt_time(t) if t is not None else "n/a")
             if path == "plain" or t is None or base is None:
                 cells.append("")
