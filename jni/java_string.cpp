@@ -13,6 +13,19 @@ bool is_empty(JNIEnv* env, jstring s) noexcept {
     return s == nullptr || env->GetStringLength(s) == 0;
 }
 
+bool on_android_runtime(JNIEnv* env) noexcept { return env->GetVersion() <= JNI_VERSION_1_6; }
+
+bool starts_ascii(JNIEnv* env, jstring s, jsize length) noexcept {
+    constexpr jsize kProbe = 128;
+    jchar units[kProbe];
+    const jsize count = length < kProbe ? length : kProbe;
+    env->GetStringRegion(s, 0, count, units);
+    for (jsize i = 0; i < count; ++i) {
+        if (units[i] == 0 || units[i] > 0x7F) return false;
+    }
+    return true;
+}
+
 StringChars::StringChars(JNIEnv* env, jstring s) noexcept
     : env_(env), string_(s), chars_(env->GetStringUTFChars(s, nullptr)), size_(0) {
     if (chars_ == nullptr) {
@@ -29,8 +42,10 @@ StringChars::~StringChars() {
 namespace {
 
 // From this size on, ASCII text goes to Java as a byte[] taken by String's (byte[] ascii,
-// int hibyte, int offset, int count) constructor: about twice as fast as NewStringUTF, which
-// scans and converts the text again. Below it the lookups cost more than they save.
+// int hibyte, int offset, int count) constructor: on HotSpot about twice as fast as NewStringUTF,
+// which scans and converts the text again. Below it the lookups cost more than they save. On ART
+// (which turns the constructor into a StringFactory call and copies the array once more)
+// NewStringUTF is faster at every size (bench/JNI_PATHS.md).
 constexpr std::size_t kByteArrayFrom = 4096;
 
 jstring new_ascii_string(JNIEnv* env, const char* p, std::size_t n) {
@@ -69,7 +84,7 @@ jstring new_string(JNIEnv* env, const char* p, std::size_t n) noexcept {
     if (n > static_cast<std::size_t>(INT32_MAX)) {
         if (text::is_modified_utf8(bytes, n)) s = env->NewStringUTF(p);
     } else if (text::is_ascii(bytes, n)) {
-        if (n >= kByteArrayFrom) {
+        if (n >= kByteArrayFrom && !on_android_runtime(env)) {
             s = new_ascii_string(env, p, n);
         } else if (std::memchr(p, 0, n) == nullptr) {  // ASCII with no zero byte is modified UTF-8
             s = env->NewStringUTF(p);

@@ -36,6 +36,14 @@ private:
     std::size_t size_;
 };
 
+// True on Android's runtime (ART, and Dalvik before it), which reports JNI 1.6 from GetVersion
+// where desktop VMs report their own, newer version. ART keeps ASCII strings as bytes, so its own
+// conversions of them are cheaper than the fast paths that pay off on a desktop VM.
+bool on_android_runtime(JNIEnv* env) noexcept;
+
+// True when the first characters of the string, up to 128, are ASCII (U+0001 to U+007F).
+bool starts_ascii(JNIEnv* env, jstring s, jsize length) noexcept;
+
 // Passes the string's characters, narrowed to bytes, to sink(bytes, count) in consecutive
 // slices, every slice but the last of an even count, for as long as they are all ASCII
 // (U+0001 to U+007F, where a character and its modified-UTF-8 byte are the same). Returns false
@@ -64,7 +72,8 @@ bool for_each_ascii_slice(JNIEnv* env, jstring s, jsize length, Sink sink) noexc
 }
 
 // Makes a Java string of the n bytes at p, where p[n] is 0. Large ASCII text goes through a
-// byte[], short ASCII text without zero bytes to NewStringUTF unchanged; anything else (other
+// byte[] (except on Android's runtime, where NewStringUTF is faster), other ASCII text without
+// zero bytes to NewStringUTF unchanged; anything else (other
 // modified UTF-8, standard four-byte UTF-8, stray bytes, zero bytes) is decoded as UTF-8 with
 // U+FFFD for each invalid byte and made with NewString, which gives the units NewStringUTF
 // would for valid modified UTF-8. Needs at most 2n bytes besides the text. Returns null, with no

@@ -110,10 +110,17 @@ bool save_encoded(JNIEnv* env, jstring content, jsize length, const char* path,
 }
 
 // Saves a non-empty text: a long ASCII one scrambled straight from its characters, a long one
-// without surrogates encoded from them, any other from the VM's modified UTF-8 bytes.
+// without surrogates encoded from them, any other from the VM's modified UTF-8 bytes. On
+// Android's runtime, which keeps ASCII strings as bytes, its own conversion of a long text that
+// starts with ASCII is faster than the slices (which widen the bytes and narrow them again), and
+// the encoding only pays off for the others (bench/JNI_PATHS.md).
 store::Status save_content(JNIEnv* env, jstring content, const char* path) {
     const jsize length = env->GetStringLength(content);
-    if (length >= kAsciiFrom) {
+    if (length >= kAsciiFrom && on_android_runtime(env)) {
+        store::Status status(store::status::kWriteFailed);
+        if (!starts_ascii(env, content, length) && save_encoded(env, content, length, path, status))
+            return status;
+    } else if (length >= kAsciiFrom) {
         const auto n = static_cast<std::size_t>(length);
         {
             sys::Buffer scrambled(n);

@@ -2,9 +2,13 @@
 // handed out, a record class or field that cannot be found, a null record. Nothing real makes
 // a healthy VM fail these calls, so the failures are injected: the calling thread's JNI
 // function table is swapped for a copy with one entry replaced, and the library's exported
-// function is called directly with that environment.
+// function is called directly with that environment. The same swap, with entries that only
+// count their calls, shows which path long texts take on each VM.
 
 #include <dlfcn.h>
+
+#include <cstdarg>
+#include <tuple>
 
 #include "tests/jvm/jvm.h"
 #include "tests/support/files.h"
@@ -29,6 +33,33 @@ jfieldID failing_get_field_id(JNIEnv* e, jclass c, const char* name, const char*
         return nullptr;
     }
     return g_real->GetFieldID(e, c, name, sig);
+}
+
+// Calls of the JNI functions that tell which path a text took.
+struct PathCalls {
+    int region = 0, utf_chars = 0, critical = 0, new_object = 0, new_string_utf = 0;
+};
+PathCalls g_path_calls;
+
+void counting_get_string_region(JNIEnv* e, jstring s, jsize start, jsize n, jchar* buf) {
+    ++g_path_calls.region;
+    g_real->GetStringRegion(e, s, start, n, buf);
+}
+const char* counting_get_string_utf_chars(JNIEnv* e, jstring s, jboolean* copy) {
+    ++g_path_calls.utf_chars;
+    return g_real->GetStringUTFChars(e, s, copy);
+}
+const jchar* counting_get_string_critical(JNIEnv* e, jstring s, jboolean* copy) {
+    ++g_path_calls.critical;
+    return g_real->GetStringCritical(e, s, copy);
+}
+jobject counting_new_object_v(JNIEnv* e, jclass c, jmethodID m, va_list args) {
+    ++g_path_calls.new_object;
+    return g_real->NewObjectV(e, c, m, args);
+}
+jstring counting_new_string_utf(JNIEnv* e, const char* utf) {
+    ++g_path_calls.new_string_utf;
+    return g_real->NewStringUTF(e, utf);
 }
 
 // Runs fn with the calling thread's JNI functions replaced by `table` for its duration.
@@ -138,6 +169,55 @@ TEST_F(JniFaults, MissingRecordFieldLeavesTheRecordUntouchedAndTheErrorPending) 
         EXPECT_EQ(r.code, 0);
         EXPECT_EQ(r.msg, std::nullopt);
         EXPECT_EQ(read_bytes(file), std::nullopt) << "nothing may be written";
+    }
+}
+
+// Long texts take the faster path of the VM they run on (bench/JNI_PATHS.md): on HotSpot ASCII
+// is saved from GetStringRegion slices and read back through a byte[]; on ART, which keeps ASCII
+// strings as bytes, a look at the first characters sends it to the VM's own conversions. Other
+// texts are encoded from GetStringCritical on both.
+TEST_F(JniFaults, LongTextsTakeTheFasterPathOfTheirVm) {
+    auto write = exported<WriteFn>("Java_com_zelk_kiv_jni_NativeLoader_writeFile");
+    auto read = exported<ReadFn>("Java_com_zelk_kiv_jni_NativeLoader_readFile");
+    JNINativeInterface_ table = *env()->functions;
+    table.GetStringRegion = counting_get_string_region;
+    table.GetStringUTFChars = counting_get_string_utf_chars;
+    table.GetStringCritical = counting_get_string_critical;
+    table.NewObjectV = counting_new_object_v;
+    table.NewStringUTF = counting_new_string_utf;
+    const std::string file = dir / "f";
+    struct Case {
+        const char* what;
+        std::u16string text;
+        PathCalls save, read;  // the text's calls (GetStringRegion: whether any), not the path's
+    };
+    const std::vector<Case> cases = {
+        {"5000 ascii", std::u16string(5000, u'a'),
+         kOnArt ? PathCalls{1, 1, 0, 0, 0} : PathCalls{3, 0, 0, 0, 0},
+         kOnArt ? PathCalls{0, 0, 0, 0, 1} : PathCalls{0, 0, 0, 1, 0}},
+        {"3000 cjk", std::u16string(3000, u'中'),
+         kOnArt ? PathCalls{1, 0, 1, 0, 0} : PathCalls{1, 0, 1, 0, 0}, PathCalls{}},
+    };
+    for (const auto& c : cases) {
+        jobject record = new_record();
+        jstring text = jstr(c.text);
+        jstring path = jstr(file);
+        g_path_calls = {};
+        with_table(table, [&](JNIEnv* e) { write(e, nullptr, record, text, path); });
+        const PathCalls saved = g_path_calls;
+        EXPECT_EQ(report_of(record).code, 200) << c.what;
+        g_path_calls = {};
+        with_table(table, [&](JNIEnv* e) { read(e, nullptr, record, path); });
+        const PathCalls read_back = g_path_calls;
+        EXPECT_EQ(report_of(record).code, 200) << c.what;
+        for (const auto& [what, got, want] :
+             {std::tuple("save", saved, c.save), std::tuple("read", read_back, c.read)}) {
+            EXPECT_EQ(got.region > 0, want.region > 0) << c.what << ", " << what;
+            EXPECT_EQ(got.utf_chars - 1, want.utf_chars) << c.what << ", " << what;  // the path
+            EXPECT_EQ(got.critical, want.critical) << c.what << ", " << what;
+            EXPECT_EQ(got.new_object, want.new_object) << c.what << ", " << what;
+            EXPECT_EQ(got.new_string_utf, want.new_string_utf) << c.what << ", " << what;
+        }
     }
 }
 

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/jvm/vm.h"
+
 namespace kiv::test {
 
 namespace {
@@ -17,21 +19,9 @@ JavaVM* g_vm = nullptr;
 class JvmEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
-        std::string cp = std::string("-Djava.class.path=") + KIV_TEST_CLASSPATH;
-        std::string lib = std::string("-Djava.library.path=") + KIV_TEST_LIBRARY_DIR;
-        std::vector<JavaVMOption> options = {
-            {const_cast<char*>(cp.c_str()), nullptr},
-            {const_cast<char*>(lib.c_str()), nullptr},
-            {const_cast<char*>("-Xcheck:jni"), nullptr},
-            {const_cast<char*>("-Xss4m"), nullptr},
-        };
-        JavaVMInitArgs args{};
-        args.version = JNI_VERSION_1_8;
-        args.nOptions = static_cast<jint>(options.size());
-        args.options = options.data();
-        args.ignoreUnrecognized = JNI_FALSE;
         JNIEnv* e = nullptr;
-        ASSERT_EQ(JNI_CreateJavaVM(&g_vm, reinterpret_cast<void**>(&e), &args), JNI_OK);
+        std::string error;
+        ASSERT_TRUE(start_vm(true, &g_vm, &e, &error)) << error;
     }
     // The VM stays up until the process exits: a VM cannot be created again once destroyed,
     // and DestroyJavaVM would wait for every attached thread.
@@ -55,7 +45,7 @@ jstring opt_str(const std::optional<std::string>& s) { return s ? jstr(*s) : nul
 
 JNIEnv* env() {
     JNIEnv* e = nullptr;
-    if (g_vm->GetEnv(reinterpret_cast<void**>(&e), JNI_VERSION_1_8) == JNI_EDETACHED) {
+    if (g_vm->GetEnv(reinterpret_cast<void**>(&e), JNI_VERSION_1_6) == JNI_EDETACHED) {
         g_vm->AttachCurrentThread(reinterpret_cast<void**>(&e), nullptr);
     }
     return e;
@@ -97,6 +87,11 @@ bool as_unprivileged_user(const std::function<void()>& fn) {
 }
 
 jstring jstr(const std::string& s) { return env()->NewStringUTF(s.c_str()); }
+
+jstring jstr(const std::u16string& units) {
+    return env()->NewString(reinterpret_cast<const jchar*>(units.data()),
+                            static_cast<jsize>(units.size()));
+}
 
 std::string utf8_of(jstring s) {
     JNIEnv* e = env();

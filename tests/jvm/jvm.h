@@ -1,7 +1,8 @@
 #pragma once
 // One real JVM per test process, created by a GoogleTest environment through the JNI invocation
 // API, with -Xcheck:jni. Tests call the native methods through Java, so the VM binds them by
-// name from libkiv-native-lib.so exactly as on a device.
+// name from libkiv-native-lib.so exactly as on a device. The same suites run on HotSpot and,
+// built with KIV_ART_BOOT_CLASSPATH, on the Android Runtime (ART with CheckJNI).
 
 #include <gtest/gtest.h>
 #include <jni.h>
@@ -11,6 +12,12 @@
 #include <string>
 
 namespace kiv::test {
+
+#ifdef KIV_ART_BOOT_CLASSPATH
+constexpr bool kOnArt = true;
+#else
+constexpr bool kOnArt = false;
+#endif
 
 // The JNIEnv of the calling thread (attached on first use for threads other than the main one).
 JNIEnv* env();
@@ -29,6 +36,7 @@ struct Report {
 };
 
 jstring jstr(const std::string& modified_utf8);  // NewStringUTF
+jstring jstr(const std::u16string& units);       // NewString
 std::string utf8_of(jstring s);                  // modified UTF-8 bytes of a Java string
 std::u16string units_of(jstring s);              // UTF-16 units of a Java string
 

@@ -34,10 +34,12 @@ struct Outcome {
 };
 
 // Runs `tool args...` with `input` on standard input. With stdout_file given, standard output
-// goes to that file instead of being captured (to make it fail: "/dev/full").
+// goes to that file instead of being captured (to make it fail: "/dev/full"). extra_env: more
+// NAME=value entries for the child's environment.
 inline Outcome run_child(const std::string& tool, const std::vector<std::string>& args,
                          const std::string& input = {},
-                         const std::optional<std::string>& stdout_file = std::nullopt) {
+                         const std::optional<std::string>& stdout_file = std::nullopt,
+                         const std::vector<std::string>& extra_env = {}) {
     // A child that exits without reading all its input must not kill the test with SIGPIPE.
     struct sigaction old {};
     sigaction(SIGPIPE, nullptr, &old);
@@ -62,8 +64,13 @@ inline Outcome run_child(const std::string& tool, const std::vector<std::string>
 
     std::vector<std::string> cmd = kiv::test::target_command(tool, args);
     std::vector<char*> argv = kiv::test::argv_of(cmd);
+    std::vector<std::string> env_strings = extra_env;
+    std::vector<char*> envp = kiv::test::argv_of(env_strings);
+    envp.pop_back();
+    for (char** e = environ; *e != nullptr; ++e) envp.push_back(*e);
+    envp.push_back(nullptr);
     pid_t pid = -1;
-    int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     close(in[0]);
     close(out[1]);
