@@ -329,9 +329,23 @@ TEST_F(FileStore, OpenFilesLinksAreWrittenThroughTheDescriptor) {
     }
 }
 
+// Runs fn with the process's file-size limit at `bytes`, so that a write past it fails with
+// EFBIG. SIGXFSZ is ignored meanwhile, as HotSpot does itself and ART does not.
+template <typename Fn>
+void with_file_size_limit(rlim_t bytes, Fn fn) {
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = bytes;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    void (*const xfsz)(int) = signal(SIGXFSZ, SIG_IGN);
+    fn();
+    signal(SIGXFSZ, xfsz);
+    setrlimit(RLIMIT_FSIZE, &old);
+}
+
 // A file-size limit makes the write itself fail: the old text must survive, and the temporary
-// file must be gone, however long the file's name or its path. (SIGXFSZ is ignored, as HotSpot
-// does itself and ART does not, so the write returns EFBIG.)
+// file must be gone, however long the file's name or its path.
 TEST_F(FileStore, FailedSaveKeepsTheOldTextAndLeavesNoTemporaryFile) {
     // A directory nested deep enough that its path leaves little room below PATH_MAX.
     std::string deep = dir.path();
@@ -350,15 +364,8 @@ TEST_F(FileStore, FailedSaveKeepsTheOldTextAndLeavesNoTemporaryFile) {
     for (const auto& [where, name] : targets) {
         const std::string path = where + "/" + name;
         ASSERT_EQ(write_file("the old text", path).code, 200) << name.size();
-        rlimit old{};
-        getrlimit(RLIMIT_FSIZE, &old);
-        rlimit small = old;
-        small.rlim_cur = 4096;
-        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-        void (*const xfsz)(int) = signal(SIGXFSZ, SIG_IGN);
-        Report r = write_file(std::string(10000, 'n'), path);
-        signal(SIGXFSZ, xfsz);
-        setrlimit(RLIMIT_FSIZE, &old);
+        Report r;
+        with_file_size_limit(4096, [&] { r = write_file(std::string(10000, 'n'), path); });
         EXPECT_EQ(r.code, 607) << name.size() << "-byte name in " << where.size() << "-byte dir";
         EXPECT_EQ(r.msg, "写入失败：File too large");
         EXPECT_EQ(read_file(path).msg, "the old text");
@@ -396,13 +403,7 @@ TEST_F(FileStore, FailedInPlaceSaveKeepsTheOldText) {
         const std::string path = c.through_descriptor ? open_file.path() : target;
         Report r;
         const auto save = [&] {
-            rlimit old{};
-            getrlimit(RLIMIT_FSIZE, &old);
-            rlimit small = old;
-            small.rlim_cur = 4096;
-            ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-            r = write_file(std::string(10000, 'n'), path);
-            setrlimit(RLIMIT_FSIZE, &old);
+            with_file_size_limit(4096, [&] { r = write_file(std::string(10000, 'n'), path); });
         };
         if (c.through_descriptor) {
             save();
