@@ -407,8 +407,8 @@ def main():
         print(f"powercut: {fs}: {args.cuts} cuts, {answers} answers checked, "
               f"{failures} cuts with violations, at most {leftovers} temporary files left")
     passed = sum(1 for fs in args.fs if fs in results and results[fs][0] == 0)
-    print(f"powercut: {passed} passed, {len(args.fs) - passed} failed (file systems; seed "
-          f"{args.seed})")
+    print(f"powercut: seed {args.seed}; file systems:")
+    print(f"powercut: {passed} passed, {len(args.fs) - passed} failed")
     return 1 if failed else 0
 
 
