@@ -359,6 +359,22 @@ Status publish(const Location& at, const char* temp, SaveMode mode) {
     return Status(status::kSaved);
 }
 
+// Makes the entries of the directory `dir` (relative to `at`) durable, after a save renamed a
+// file into it or a delete removed one: the file's own sync keeps its bytes, not its name, and
+// without this a power cut can undo the rename or the delete (f2fs keeps either only from its
+// next checkpoint). A directory that cannot be opened for reading is left unsynced: the save or
+// delete has been made either way.
+void sync_entries(int at, const char* dir) {
+    sys::Fd fd(sys::openat(at, dir, O_RDONLY | O_DIRECTORY));
+    if (fd) sys::sync_directory(fd.get());
+}
+
+void sync_entries(const Location& at) {
+    char dir[PATH_MAX] = ".";
+    if (at.prefix > 0) directory_of(at.name, dir);
+    sync_entries(at.dir, dir);
+}
+
 // Whether a directory that refused a new file did so for good (its permissions, a read-only
 // file system), so that only writing in place is left.
 bool refuses_new_files(int err) { return err == EACCES || err == EPERM || err == EROFS; }
@@ -413,6 +429,7 @@ Status save_scrambled(const char* path, const unsigned char* scrambled, std::siz
         result = Status(status::kCloseFailed, err);
     }
     if (result.code == kOk) result = publish(at, temp, mode);
+    if (result.code == kOk) sync_entries(at);
     if (result.code != kOk) {
         sys::unlinkat(at.dir, temp);
     } else if ((r >> (4 * kTempDigits)) % kSweepEvery == 0) {
@@ -429,11 +446,14 @@ Status save(const char* path, const unsigned char* plain, std::size_t n, SaveMod
 }
 
 Status remove(const char* path) noexcept {
-    if (sys::remove(path) == 0) return Status(status::kDeleted);
+    char dir[PATH_MAX];
+    if (sys::remove(path) == 0) {
+        if (directory_of(path, dir)) sync_entries(AT_FDCWD, dir);
+        return Status(status::kDeleted);
+    }
     const int err = errno;
     // Nothing to delete counts as deleted where the file could have been made: in a directory
     // that exists and takes new files. The file itself is never made, not even for a moment.
-    char dir[PATH_MAX];
     if (err == ENOENT && directory_of(path, dir) && sys::access_for_writing(dir) == 0) {
         return Status(status::kDeleted);
     }

@@ -1,0 +1,416 @@
+#!/usr/bin/env python3
+"""Power cuts: saves, deletes and identities made by the library inside a virtual machine, cut
+off by killing the machine at a random moment, then checked after the file system recovers.
+
+For each file system (ext4, f2fs) a fresh disk image is made; boot k checks the files left by
+run k (what the file system recovered at mount), compares them with what run k answered on the
+console before the cut, and starts run k + 1, which the host cuts after a random delay with
+SIGKILL of qemu. The last boot only checks. So N cuts cost N + 1 boots per file system; the two
+file systems run at once, one machine each.
+
+What is checked after every cut, from the console lines of the run that was cut:
+  - every file holds one complete text the workload saved (its first line names file, version
+    and size, the rest is determined by them, it ends with a checksum): never torn, mixed, empty
+    or of another file;
+  - it is the last text whose save was answered, or the one after it (in flight at the cut);
+  - a file whose delete was answered is absent, unless the save after it was in flight;
+  - the identity is the last one handed out, or the one being made at the cut; an identity
+    handed out is handed out again by the next call with its tag;
+  - any other file in the directory is a temporary file of the library's own name form.
+
+The machine writes to a raw image that qemu writes with plain writes, so everything the guest
+kernel sent to its disk survives the kill: the cut loses what the guest kernel held in memory
+(page cache, unwritten metadata, an uncommitted journal or checkpoint), not what a real disk
+might hold in its own volatile cache.
+"""
+
+import argparse
+import glob
+import os
+import queue
+import random
+import re
+import shutil
+import subprocess
+import sys
+import threading
+import time
+
+# Modules the disk, the entropy source and each file system need; their dependencies are found in their .modinfo
+# and loaded first. The crc32 modules are not symbol dependencies: ext4 and f2fs ask the crypto
+# API for them at mount time.
+# virtio_rng feeds the guest's entropy pool from the host: without it, getrandom() blocks for
+# seconds after boot, and a cut would find the first identity call waiting almost every time.
+DISK_MODULES = ["virtio_pci", "virtio_blk", "virtio_rng"]
+FS_MODULES = {"ext4": ["crc32c_generic", "ext4"], "f2fs": ["crc32_generic", "f2fs"]}
+
+RUN_STRIDE = 100000  # version = run * RUN_STRIDE + iteration, as the guest makes them
+SIZES = [100, 4096, 1 << 20]
+BOOT_TIMEOUT = 300  # seconds from start to the check's last line, on a busy 2-core machine
+
+
+def fnv1a(data):
+    h = 0xCBF29CE484222325
+    for b in data:
+        h = ((h ^ b) * 0x100000001B3) & 0xFFFFFFFFFFFFFFFF
+    return h
+
+
+LONG_NAME = ("long-" + "\u9577" * 78 + "x").encode()
+assert len(LONG_NAME) == 240
+
+
+def temp_stem(name):
+    """The stem of the library's temporary names for a target called name (bytes)."""
+    if len(name) <= 100:
+        return name
+    cut = 83
+    while cut > 0 and (name[cut] & 0xC0) == 0x80:
+        cut -= 1
+    return name[:cut] + b"~" + b"%016x" % fnv1a(name)
+
+
+TEMP_NAME = re.compile(
+    rb"\.(?:"
+    + b"|".join(re.escape(temp_stem(n)) for n in (b"s", b"d", b"id", LONG_NAME))
+    + rb")\.kivtmp-[0-9a-f]{12}"
+)
+
+
+# --- what the workload does, as the guest does it -------------------------------------------
+
+
+def text_state(key, run, i):
+    """The state file `key` has after iteration i of run `run`."""
+    version = run * RUN_STRIDE + i
+    if key == "s":
+        return ("text", version, SIZES[i % 3])
+    if key == "L":
+        return ("text", version, SIZES[(i + 1) % 3])
+    if i % 2 == 1:
+        return ("absent",)
+    return ("text", version, 4096)
+
+
+def identity_tag(call):
+    return "pc-even" if call % 2 == 0 else "pc-odd"
+
+
+def parse_check(lines):
+    """States found by the guest's check: {key: state}, and the other directory entries."""
+    states, entries = {}, []
+    for line in lines:
+        m = re.fullmatch(r"STATE (\w+) (.*)", line)
+        if m:
+            key, rest = m.groups()
+            if rest == "absent":
+                states[key] = ("absent",)
+            elif key == "id" and rest.startswith("plain="):
+                states[key] = ("identity", bytes.fromhex(rest[6:]).decode("latin-1"))
+            else:
+                v = re.fullmatch(r"version=(\d+) size=(\d+)", rest)
+                states[key] = ("text", int(v[1]), int(v[2])) if v else ("bad", rest)
+            continue
+        m = re.fullmatch(r"ENTRY ([0-9a-f]*) size=(-?\d+)", line)
+        if m:
+            entries.append(bytes.fromhex(m[1]))
+    return states, entries
+
+
+def verify(before, run, log, after, entries):
+    """Violations of the invariants by the states `after` a cut of run `run`, which started from
+    the states `before` and printed `log`."""
+    problems = []
+    answered = {"s": [], "L": [], "d": []}
+    identities = []
+    for line in log:
+        m = re.fullmatch(r"OK (s|L|d) (\d+) (saved|deleted)", line)
+        if m:
+            answered[m[1]].append(int(m[2]) - run * RUN_STRIDE)
+            continue
+        m = re.fullmatch(r"OK id (\d+) tag=([\w-]+) plain=([0-9a-f]*)", line)
+        if m:
+            identities.append((m[2], bytes.fromhex(m[3]).decode("latin-1")))
+
+    for key in ("s", "L", "d"):
+        done = answered[key]
+        if done != list(range(len(done))):
+            problems.append(f"{key}: answers out of order: {done[:5]}...")
+            continue
+        last = text_state(key, run, done[-1]) if done else before.get(key, ("absent",))
+        in_flight = text_state(key, run, len(done))
+        found = after.get(key)
+        if found not in (last, in_flight):
+            what = "deleted" if last == ("absent",) else f"saved as {last}"
+            problems.append(
+                f"{key}: holds {found}; last answer: {what}"
+                + (f" ({len(done)} answers this run)" if done else " (none this run)")
+                + f"; in flight: {in_flight}"
+            )
+
+    # The identity: every call alternates the tag, so each one replaces the stored identity.
+    start = before.get("id", ("absent",))
+    for call, (tag, plain) in enumerate(identities):
+        if tag != identity_tag(call) or not re.fullmatch(r"\d*" + re.escape(tag), plain):
+            problems.append(f"id: call {call} answered {plain!r} for tag {tag}")
+    if identities and start[0] == "identity" and identities[0][0] in start[1]:
+        if identities[0][1] != start[1]:
+            problems.append(
+                f"id: the stored identity {start[1]!r} was not handed out again "
+                f"(got {identities[0][1]!r})"
+            )
+    last = ("identity", identities[-1][1]) if identities else start
+    next_tag = identity_tag(len(identities))
+    found = after.get("id")
+    if found != last:
+        fresh = (
+            found is not None
+            and found[0] == "identity"
+            and re.fullmatch(r"\d*" + re.escape(next_tag), found[1])
+            and not (last[0] == "identity" and next_tag in last[1])
+        )
+        if not fresh:
+            problems.append(f"id: holds {found}; last handed out: {last}; in flight: {next_tag}")
+
+    for name in entries:
+        if not TEMP_NAME.fullmatch(name):
+            problems.append(f"unexpected file in the directory: {name!r}")
+    return problems
+
+
+# --- the machine ----------------------------------------------------------------------------
+
+
+def module_depends(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    m = re.search(rb"\x00depends=([\w,-]*)\x00", data)
+    return [d.replace("-", "_") for d in m[1].decode().split(",") if d] if m else []
+
+
+def build_initramfs(kernel_dir, guest, init, work, fs):
+    modules = {}
+    for path in glob.glob(os.path.join(kernel_dir, "lib/modules/*/kernel/**/*.ko"), recursive=True):
+        modules[os.path.basename(path)[:-3].replace("-", "_")] = path
+    order = []
+
+    def add(name):
+        if name in order:
+            return
+        if name not in modules:
+            sys.exit(f"powercut: module {name} is not in {kernel_dir}")
+        for dep in module_depends(modules[name]):
+            add(dep)
+        order.append(name)
+
+    for name in DISK_MODULES + FS_MODULES[fs]:
+        add(name)
+    root = os.path.join(work, f"initramfs-{fs}")
+    shutil.rmtree(root, ignore_errors=True)
+    os.makedirs(os.path.join(root, "bin"))
+    os.makedirs(os.path.join(root, "modules"))
+    busybox = shutil.which("busybox") or "/bin/busybox"
+    shutil.copy(busybox, os.path.join(root, "bin/busybox"))
+    shutil.copy(guest, os.path.join(root, "guest"))
+    shutil.copy(init, os.path.join(root, "init"))
+    for name in order:
+        shutil.copy(modules[name], os.path.join(root, "modules", name + ".ko"))
+    with open(os.path.join(root, "modules/order"), "w") as f:
+        f.write("\n".join(order) + "\n")
+    image = root + ".cpio"
+    files = subprocess.run(
+        ["find", "."], cwd=root, check=True, capture_output=True
+    ).stdout
+    with open(image, "wb") as out:
+        subprocess.run(["cpio", "-o", "-H", "newc", "--quiet"], cwd=root, input=files,
+                       stdout=out, check=True)
+    print(f"powercut: {fs} initramfs with modules {' '.join(order)}")
+    return image
+
+
+class Boot:
+    """One boot of the machine, its console read line by line with the time each arrived."""
+
+    def __init__(self, kernel, initramfs, disk, fs, mode, run):
+        # Without the CPU bug mitigations the emulated kernel boots and runs faster; they change
+        # nothing the file systems do.
+        append = (f"console=ttyS0 quiet panic=-1 mitigations=off kivfs={fs} kivmode={mode} "
+                  f"kivrun={run}")
+        self.proc = subprocess.Popen(
+            ["qemu-system-x86_64", "-accel", "tcg", "-m", "256", "-nodefaults",
+             "-no-user-config", "-display", "none", "-serial", "stdio", "-no-reboot",
+             "-kernel", kernel, "-initrd", initramfs, "-append", append,
+             # cache=unsafe: the guest's flushes reach no host disk, which changes nothing here,
+             # as the host itself never loses power.
+             "-drive", f"file={disk},if=virtio,format=raw,cache=unsafe",
+             "-device", "virtio-rng-pci"],
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self.lines = queue.Queue()
+        self.console = []
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        for raw in self.proc.stdout:
+            if raw.endswith(b"\n"):  # a line cut off by the kill is no answer
+                self.lines.put(raw.decode("utf-8", "replace").rstrip("\r\n"))
+        self.lines.put(None)
+
+    def until(self, marker, deadline):
+        """Console lines up to and including the first that is `marker`."""
+        got = []
+        while True:
+            try:
+                line = self.lines.get(timeout=max(0.0, deadline - time.monotonic()))
+            except queue.Empty:
+                self.kill()
+                raise RuntimeError(f"no '{marker}' within {BOOT_TIMEOUT} s")
+            if line is None:
+                raise RuntimeError(f"the machine stopped before '{marker}'")
+            self.console.append(line)
+            got.append(line)
+            if line.startswith("FAIL"):
+                self.kill()
+                raise RuntimeError(line)
+            if line == marker or line.startswith(marker + " "):
+                return got
+
+    def kill(self):
+        """The power cut: the console lines that left the machine before it are kept."""
+        self.proc.kill()
+        self.proc.wait()
+        self.reader.join()
+        got = []
+        while (line := self.lines.get()) is not None:
+            got.append(line)
+        self.console.extend(got)
+        return got
+
+
+def run_file_system(fs, args, report):
+    here = os.path.dirname(os.path.abspath(__file__))
+    initramfs = build_initramfs(args.kernel_dir, args.guest, os.path.join(here, "init"),
+                                args.work, fs)
+    rng = random.Random(f"{args.seed}/{fs}")
+    disk = os.path.join(args.work, f"{fs}.img")
+    with open(disk, "wb") as f:
+        f.truncate(256 << 20)
+    mkfs = ["mkfs.ext4", "-q", "-F", "-b", "4096", disk] if fs == "ext4" else \
+        ["mkfs.f2fs", "-q", "-f", disk]
+    subprocess.run(mkfs, check=True, stdout=subprocess.DEVNULL)
+
+    before = {}
+    log = []
+    failures = 0
+    leftovers = 0
+    answers = 0
+    for boot in range(args.cuts + 1):
+        mode = "run" if boot < args.cuts else "check"
+        started = time.monotonic()
+        b = Boot(args.kernel, initramfs, disk, fs, mode, boot + 1)
+        deadline = started + BOOT_TIMEOUT
+        check_lines = b.until("CHECKED", deadline)
+        booted = time.monotonic() - started
+        after, entries = parse_check(check_lines)
+        leftovers = max(leftovers, len(entries))
+        if boot > 0:
+            problems = verify(before, boot, log, after, entries)
+            n = sum(1 for line in log if line.startswith("OK "))
+            answers += n
+            status = "ok" if not problems else f"{len(problems)} VIOLATIONS"
+            print(f"{fs} cut {boot}/{args.cuts}: {n} answers in {delay:.2f} s; booted and "
+                  f"checked in {booted:.0f} s, {len(entries)} temporary files: {status}",
+                  flush=True)
+            if problems:
+                failures += 1
+                if failures == 1:
+                    report.append(
+                        f"=== {fs}: first failing cut, {boot} of {args.cuts} (seed {args.seed}), "
+                        f"cut {delay:.2f} s after the run started\n"
+                        + "".join(f"  violation: {p}\n" for p in problems)
+                        + "--- console of the run that was cut:\n"
+                        + "".join(f"  {line}\n" for line in cut_console)
+                        + "--- console of the boot after it (the files as recovered):\n"
+                        + "".join(f"  {line}\n" for line in b.console)
+                    )
+        before = after
+        if mode == "check":
+            b.until("POWEROFF", deadline)
+            b.proc.wait()
+            break
+        run_lines = b.until("RUN", deadline)
+        delay = rng.uniform(0.2, 4.0)
+        cut_at = time.monotonic() + delay
+        while (left := cut_at - time.monotonic()) > 0:
+            try:
+                line = b.lines.get(timeout=left)
+            except queue.Empty:
+                break
+            if line is None:
+                break
+            b.console.append(line)
+            run_lines.append(line)
+            if line.startswith("FAIL"):
+                b.kill()
+                raise RuntimeError(f"{fs}: {line}")
+        run_lines += b.kill()
+        log = run_lines
+        cut_console = b.console
+    return failures, answers, leftovers
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--kernel-dir", required=True, help="the kernel package, unpacked")
+    parser.add_argument("--guest", required=True, help="the static guest program")
+    parser.add_argument("--work", required=True, help="a folder for the images")
+    parser.add_argument("--cuts", type=int, default=25, help="power cuts per file system")
+    parser.add_argument("--seed", type=int, default=None, help="replays the cuts of a run")
+    parser.add_argument("--fs", nargs="+", default=["ext4", "f2fs"])
+    args = parser.parse_args()
+    if args.seed is None:
+        args.seed = random.SystemRandom().randrange(1 << 32)
+    print(f"powercut: seed {args.seed} (replay with --seed {args.seed}), "
+          f"{args.cuts} cuts per file system: {' '.join(args.fs)}", flush=True)
+    kernels = glob.glob(os.path.join(args.kernel_dir, "boot/vmlinuz-*"))
+    if len(kernels) != 1:
+        sys.exit(f"powercut: no single kernel in {args.kernel_dir}/boot")
+    args.kernel = kernels[0]
+    os.makedirs(args.work, exist_ok=True)
+
+    results, reports, errors = {}, [], []
+
+    def one(fs):
+        report = []
+        try:
+            results[fs] = run_file_system(fs, args, report)
+        except Exception as e:  # a machine that did not boot or a workload that failed
+            errors.append(f"{fs}: {e}")
+        reports.extend(report)
+
+    threads = [threading.Thread(target=one, args=(fs,)) for fs in args.fs]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+
+    for text in reports:
+        print(text, end="")
+    failed = bool(errors)
+    for error in errors:
+        print(f"powercut: FAILED: {error}")
+    for fs in args.fs:
+        if fs not in results:
+            continue
+        failures, answers, leftovers = results[fs]
+        failed = failed or failures > 0
+        print(f"powercut: {fs}: {args.cuts} cuts, {answers} answers checked, "
+              f"{failures} cuts with violations, at most {leftovers} temporary files left")
+    passed = sum(1 for fs in args.fs if fs in results and results[fs][0] == 0)
+    print(f"powercut: seed {args.seed}; file systems:")
+    print(f"powercut: {passed} passed, {len(args.fs) - passed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
