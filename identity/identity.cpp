@@ -107,8 +107,8 @@ bool get_or_make(const char* path, const unsigned char* tag, std::size_t tag_len
         if (found == Lookup::failed) return false;
         saved = store::save(path, plain.get(), len, store::SaveMode::replace);
     }
+    // A save that answered 200 has synced its directory too: the identity survives a power cut.
     if (saved.code != store::kOk) return false;
-    lock.sync();  // an identity handed out must survive a power cut
     scrambled = std::move(made);
     n = len;
     return true;

@@ -519,10 +519,6 @@ DirectoryLock::DirectoryLock(const char* path) noexcept {
     state_ = no_locks ? State::unsupported : State::failed;
 }
 
-void DirectoryLock::sync() const noexcept {
-    if (dir_) sys::sync_directory(dir_.get());
-}
-
 Status read(const char* path, sys::Buffer& text, std::size_t& n) noexcept {
     sys::Fd fd(open_existing(path));
     if (!fd) return Status(status::kNoFile, errno);

@@ -60,8 +60,6 @@ public:
     explicit DirectoryLock(const char* path) noexcept;
     State state() const noexcept { return state_; }
     int err() const noexcept { return err_; }
-    // Makes the directory's entries durable, after a file was published in it.
-    void sync() const noexcept;
 
 private:
     sys::Fd dir_;
