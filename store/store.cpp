@@ -224,9 +224,10 @@ sys::Fd create_temp(const Location& at, mode_t mode, char (&temp)[PATH_MAX], std
     return sys::Fd();
 }
 
-bool write_all(int fd, const unsigned char* p, std::size_t n, int& err) {
+// Writes all n bytes at p to fd: at the file position, or from `offset` on where one is given.
+bool write_all(int fd, const unsigned char* p, std::size_t n, int& err, off_t offset = -1) {
     while (n > 0) {
-        ssize_t done = sys::write(fd, p, n);
+        ssize_t done = offset < 0 ? sys::write(fd, p, n) : sys::pwrite(fd, p, n, offset);
         if (done < 0) {
             if (errno == EINTR) continue;
             err = errno;
@@ -238,25 +239,7 @@ bool write_all(int fd, const unsigned char* p, std::size_t n, int& err) {
         }
         p += done;
         n -= static_cast<std::size_t>(done);
-    }
-    return true;
-}
-
-bool write_all_at(int fd, const unsigned char* p, std::size_t n, off_t offset, int& err) {
-    while (n > 0) {
-        ssize_t done = sys::pwrite(fd, p, n, offset);
-        if (done < 0) {
-            if (errno == EINTR) continue;
-            err = errno;
-            return false;
-        }
-        if (done == 0) {
-            err = ENOSPC;
-            return false;
-        }
-        p += done;
-        n -= static_cast<std::size_t>(done);
-        offset += done;
+        if (offset >= 0) offset += done;
     }
     return true;
 }
@@ -269,7 +252,7 @@ bool write_all_at(int fd, const unsigned char* p, std::size_t n, off_t offset, i
 Status overwrite(int fd, std::size_t old_size, const unsigned char* p, std::size_t n) {
     int err = 0;
     if (n > old_size &&
-        !write_all_at(fd, p + old_size, n - old_size, static_cast<off_t>(old_size), err)) {
+        !write_all(fd, p + old_size, n - old_size, err, static_cast<off_t>(old_size))) {
         sys::ftruncate(fd, static_cast<off_t>(old_size));
         return Status(status::kWriteFailed, err);
     }
