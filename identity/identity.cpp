@@ -50,12 +50,19 @@ Lookup lookup(const char* path, const unsigned char* tag, std::size_t tag_len,
 }
 
 // A value uniform over 0 to 2^31 - 1 from the system's entropy source. Only where none can be
-// read does it fall back to the C library's generator seeded with the time.
+// read does it fall back to the C library's 48-bit generator, on a state of its own seeded with
+// the time in nanoseconds, so that the process's own lrand48 sequence is left alone.
 std::uint32_t draw() {
     std::uint32_t r = 0;
     if (sys::entropy(&r, sizeof r)) return r & 0x7FFFFFFFu;
-    srand48(static_cast<long>(time(nullptr)));
-    return static_cast<std::uint32_t>(lrand48());
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const auto ns = static_cast<std::uint64_t>(now.tv_sec) * 1000000000u +
+                    static_cast<std::uint64_t>(now.tv_nsec);
+    unsigned short state[3] = {static_cast<unsigned short>(ns),
+                               static_cast<unsigned short>(ns >> 16),
+                               static_cast<unsigned short>(ns >> 32)};
+    return static_cast<std::uint32_t>(nrand48(state));
 }
 
 // The plain identity: the decimal digits of r (none for 0) followed by the tag.

@@ -248,6 +248,9 @@ TEST_F(FaultInjection, IdentityIsNullOrStoredWhole) {
                 if (start.plain) write_bytes(file, model_scramble(*start.plain));
                 std::optional<std::string> before = read_bytes(file);
                 std::optional<std::string> id;
+                srand48(n);
+                const long next_random = lrand48();
+                srand48(n);
                 fault::Outcome o = inject(n, [&] {
                     jstring s = Java_com_zelk_kiv_jni_NativeLoader_getDeviceIdentification(
                         env(), nullptr, jstr("tag"), jstr(file));
@@ -255,6 +258,8 @@ TEST_F(FaultInjection, IdentityIsNullOrStoredWhole) {
                 });
                 const std::string where = std::string(platform.what) + ", " + start.what +
                                           ", failing " + (o.failed ? o.failed : "none");
+                // Not even a failed entropy source touches the process's own random sequence.
+                EXPECT_EQ(lrand48(), next_random) << where;
                 if (id) {
                     EXPECT_EQ(read_bytes(file), id) << where;
                     EXPECT_NE(model_unscramble(*id).find("tag"), std::string::npos);
