@@ -116,22 +116,21 @@ bool save_encoded(JNIEnv* env, jstring content, jsize length, const char* path,
 // the encoding only pays off for the others (bench/JNI_PATHS.md).
 store::Status save_content(JNIEnv* env, jstring content, const char* path) {
     const jsize length = env->GetStringLength(content);
-    if (length >= kAsciiFrom && on_android_runtime(env)) {
-        store::Status status(store::status::kWriteFailed);
-        if (!starts_ascii(env, content, length) && save_encoded(env, content, length, path, status))
-            return status;
-    } else if (length >= kAsciiFrom) {
-        const auto n = static_cast<std::size_t>(length);
-        {
+    if (length >= kAsciiFrom) {
+        const bool art = on_android_runtime(env);
+        if (!art) {
+            const auto n = static_cast<std::size_t>(length);
             sys::Buffer scrambled(n);
             if (!scrambled) return store::Status(store::status::kWriteFailed, ENOMEM);
             if (scramble_ascii(env, content, length, scrambled.get())) {
                 return store::save_scrambled(path, scrambled.get(), n);
             }
-        }
-        // Not ASCII after all: the buffer is freed before the next one is made.
+        }  // not ASCII after all: the buffer is freed before the next one is made
         store::Status status(store::status::kWriteFailed);
-        if (save_encoded(env, content, length, path, status)) return status;
+        if ((!art || !starts_ascii(env, content, length)) &&
+            save_encoded(env, content, length, path, status)) {
+            return status;
+        }
     }
     StringChars text(env, content);
     if (!text) return store::Status(store::status::kContentConversion);

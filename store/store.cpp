@@ -160,6 +160,10 @@ struct Location {
     struct stat st {};
 
     const char* file_name() const noexcept { return name + prefix; }
+    // The file's directory, relative to `dir`, in out.
+    void directory(char (&out)[PATH_MAX]) const noexcept {
+        if (prefix == 0 || !directory_of(name, out)) std::memcpy(out, ".", 2);
+    }
 };
 
 #ifdef O_PATH
@@ -300,8 +304,8 @@ constexpr off_t kCheapDirectory = 64 * 1024;  // bytes of directory entries
 void sweep_leftovers(const Location& at) {
     char prefix[kTempPrefixMax + 1];
     const std::size_t prefix_len = temp_prefix(at.file_name(), prefix);
-    char dir[PATH_MAX] = ".";
-    if (at.prefix > 0) directory_of(at.name, dir);
+    char dir[PATH_MAX];
+    at.directory(dir);
     DIR* d = sys::opendir_at(at.dir, dir);
     if (d == nullptr) return;
     struct stat st;
@@ -353,8 +357,8 @@ void sync_entries(int at, const char* dir) {
 }
 
 void sync_entries(const Location& at) {
-    char dir[PATH_MAX] = ".";
-    if (at.prefix > 0) directory_of(at.name, dir);
+    char dir[PATH_MAX];
+    at.directory(dir);
     sync_entries(at.dir, dir);
 }
 
