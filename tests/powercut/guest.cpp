@@ -5,6 +5,18 @@
 //   kiv_powercut_guest check DIR      reads every file with the library and prints what it holds
 //   kiv_powercut_guest run DIR RUN    saves, deletes and makes identities until the power is cut,
 //                                     printing one line after each answer
+//   kiv_powercut_guest record DISK LOG DIR FS OPTIONS RUN ITERATIONS
+//                                     mounts DISK through a dm-log-writes target that logs every
+//                                     write, flush and FUA write to LOG, runs ITERATIONS of the
+//                                     workload with a mark in the log after each answer ("a<n>"
+//                                     after the n-th), marks "end" and unmounts
+//   kiv_powercut_guest replay LOG DISK COW DIR FS OPTIONS
+//                                     replays the log onto DISK (a copy of the recording's
+//                                     starting image) entry by entry; at every flush, FUA write
+//                                     and mark up to "end" it mounts a snapshot of DISK (its
+//                                     changes go to COW, so the replay never sees them), which
+//                                     recovers the file system as after a power cut there, and
+//                                     checks the files as `check` does
 //
 // Files: "s" (a short name) and a 240-byte name save texts of 100 B, 4 KiB and 1 MiB in turn;
 // "d" is saved (4 KiB) and deleted in turn; "id" holds an identity whose tag alternates, so
@@ -13,6 +25,11 @@
 // checksum, so a reader can tell a complete text from a torn, mixed or stale one.
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <linux/dm-ioctl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +40,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "codec/codec.h"
 #include "identity/identity.h"
@@ -172,9 +190,145 @@ int check(const std::string& dir) {
     return 0;
 }
 
-int run(const std::string& dir, std::uint64_t run_number) {
+// --- device-mapper, as much as the recording and the replay need ---------------------------
+
+// The device-mapper ioctls dmsetup would make: a device with one target, a message to it, its
+// removal. Each failure is printed as a FAIL line.
+class DeviceMapper {
+public:
+    DeviceMapper() : control_(::open("/dev/mapper/control", O_RDWR | O_CLOEXEC)) {
+        if (!control_) say("FAIL open /dev/mapper/control: %s", std::strerror(errno));
+    }
+    explicit operator bool() const { return static_cast<bool>(control_); }
+
+    // Makes device `name`, `sectors` 512-byte sectors of one `type` target, active, with a
+    // block node at `node`.
+    bool create(const char* name, std::uint64_t sectors, const char* type,
+                const std::string& params, const char* node) {
+        dm_ioctl created{};
+        if (!call(DM_DEV_CREATE, "create", name, nullptr, 0, &created)) return false;
+        std::vector<char> spec(sizeof(dm_target_spec) + (params.size() + 8) / 8 * 8, 0);
+        dm_target_spec target{};
+        target.sector_start = 0;
+        target.length = sectors;
+        target.next = static_cast<std::uint32_t>(spec.size());
+        std::snprintf(target.target_type, sizeof target.target_type, "%s", type);
+        std::memcpy(spec.data(), &target, sizeof target);
+        std::memcpy(spec.data() + sizeof target, params.c_str(), params.size());
+        if (!call(DM_TABLE_LOAD, "load", name, spec.data(), spec.size(), nullptr, 1) ||
+            !call(DM_DEV_SUSPEND, "resume", name, nullptr, 0, nullptr)) {
+            remove(name);
+            return false;
+        }
+        ::unlink(node);
+        if (::mknod(node, S_IFBLK | 0600, static_cast<dev_t>(created.dev)) != 0) {
+            say("FAIL mknod %s: %s", node, std::strerror(errno));
+            return false;
+        }
+        return true;
+    }
+
+    bool message(const char* name, const std::string& text) {
+        // A dm_target_msg for sector 0: the sector, then the text with its terminating zero.
+        const std::string msg = std::string(sizeof(dm_target_msg), '\0') + text + '\0';
+        return call(DM_TARGET_MSG, "message", name, msg.data(), msg.size(), nullptr);
+    }
+
+    // A device is busy for a moment after the last close of a file system on it.
+    bool remove(const char* name) {
+        for (int tries = 0; tries < 100; ++tries) {
+            if (call(DM_DEV_REMOVE, nullptr, name, nullptr, 0, nullptr)) return true;
+            if (errno != EBUSY) break;
+            usleep(10000);
+        }
+        say("FAIL remove %s: %s", name, std::strerror(errno));
+        return false;
+    }
+
+private:
+    // One ioctl with `payload` after the header; `what` names it in a FAIL line (none if null).
+    bool call(unsigned long request, const char* what, const char* name, const void* payload,
+              std::size_t size, dm_ioctl* out, std::uint32_t targets = 0) {
+        std::vector<std::uint64_t> words((sizeof(dm_ioctl) + size + 7) / 8);
+        auto* io = reinterpret_cast<dm_ioctl*>(words.data());
+        io->version[0] = DM_VERSION_MAJOR;
+        io->data_size = static_cast<std::uint32_t>(words.size() * 8);
+        io->data_start = sizeof(dm_ioctl);
+        io->target_count = targets;
+        std::snprintf(io->name, sizeof io->name, "%s", name);
+        if (size > 0) std::memcpy(reinterpret_cast<char*>(io) + sizeof(dm_ioctl), payload, size);
+        if (::ioctl(control_.get(), request, io) != 0) {
+            const int err = errno;
+            if (what != nullptr) say("FAIL dm %s %s: %s", what, name, std::strerror(err));
+            errno = err;
+            return false;
+        }
+        if (out != nullptr) *out = *io;
+        return true;
+    }
+
+    kiv::sys::Fd control_;
+};
+
+std::uint64_t sectors_of(const char* device) {
+    kiv::sys::Fd fd(::open(device, O_RDONLY | O_CLOEXEC));
+    std::uint64_t bytes = 0;
+    if (!fd || ::ioctl(fd.get(), BLKGETSIZE64, &bytes) != 0) {
+        say("FAIL size of %s: %s", device, std::strerror(errno));
+        return 0;
+    }
+    return bytes / 512;
+}
+
+// A file system type and mount options as mount(8) takes them ("noatime,nosuid,nodev,...").
+struct Mount {
+    std::string type;
+    unsigned long flags = 0;
+    std::string data;
+
+    Mount(const char* fs, const char* options) : type(fs) {
+        std::string rest = options;
+        while (!rest.empty()) {
+            const std::size_t comma = rest.find(',');
+            const std::string word = rest.substr(0, comma);
+            rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
+            if (word == "noatime") {
+                flags |= MS_NOATIME;
+            } else if (word == "nosuid") {
+                flags |= MS_NOSUID;
+            } else if (word == "nodev") {
+                flags |= MS_NODEV;
+            } else {
+                data += (data.empty() ? "" : ",") + word;
+            }
+        }
+    }
+    int at(const char* device, const std::string& dir) const {
+        return ::mount(device, dir.c_str(), type.c_str(), flags, data.c_str());
+    }
+};
+
+// --- the workload ---------------------------------------------------------------------------
+
+// The marks of a recorded run: "a<n>" in the log after the n-th answer.
+class Marks {
+public:
+    Marks(DeviceMapper& dm, const char* device) : dm_(dm), device_(device) {}
+    bool answered() { return dm_.message(device_, "mark a" + std::to_string(++answers_)); }
+    bool end() { return dm_.message(device_, "mark end"); }
+
+private:
+    DeviceMapper& dm_;
+    const char* device_;
+    unsigned answers_ = 0;
+};
+
+// The workload: `iterations` of it (0: until the power is cut), with a mark after each answer
+// when `marks` is given.
+int run(const std::string& dir, std::uint64_t run_number, std::uint64_t iterations, Marks* marks) {
     say("RUN %llu", static_cast<unsigned long long>(run_number));
-    for (std::uint64_t i = 0;; ++i) {
+    const auto answered = [&] { return marks == nullptr || marks->answered(); };
+    for (std::uint64_t i = 0; iterations == 0 || i < iterations; ++i) {
         const std::uint64_t version = run_number * kRunStride + i;
         for (int index = 0; index < 3; ++index) {
             const File& f = kFiles[index];
@@ -186,6 +340,7 @@ int run(const std::string& dir, std::uint64_t run_number) {
                     return 1;
                 }
                 say("OK %s %llu deleted", f.key, static_cast<unsigned long long>(version));
+                if (!answered()) return 1;
                 continue;
             }
             const std::size_t size = index == 2 ? 4096 : kSizes[(i + index) % 3];
@@ -197,6 +352,7 @@ int run(const std::string& dir, std::uint64_t run_number) {
                 return 1;
             }
             say("OK %s %llu saved", f.key, static_cast<unsigned long long>(version));
+            if (!answered()) return 1;
         }
         if (i % 5 == 0) {
             const char* tag = (i / 5) % 2 == 0 ? "pc-even" : "pc-odd";
@@ -212,17 +368,221 @@ int run(const std::string& dir, std::uint64_t run_number) {
             kiv::codec::unscramble(id.get(), n, plain.get());
             say("OK id %llu tag=%s plain=%s", static_cast<unsigned long long>(version), tag,
                 hex(plain.get(), n).c_str());
+            if (!answered()) return 1;
         }
     }
+    return 0;
 }
+
+// --- crash points ---------------------------------------------------------------------------
+
+constexpr const char* kLogDevice = "kivlog";
+constexpr const char* kStateDevice = "kivstate";
+
+int record(const char* disk, const char* log, const std::string& dir, const Mount& mount,
+           std::uint64_t run_number, std::uint64_t iterations) {
+    DeviceMapper dm;
+    const std::uint64_t sectors = sectors_of(disk);
+    const std::string node = std::string("/dev/") + kLogDevice;
+    if (!dm || sectors == 0 ||
+        !dm.create(kLogDevice, sectors, "log-writes", std::string(disk) + " " + log,
+                   node.c_str())) {
+        return 1;
+    }
+    if (mount.at(node.c_str(), dir) != 0) {
+        say("FAIL mount %s: %s", mount.type.c_str(), std::strerror(errno));
+        return 1;
+    }
+    Marks marks(dm, kLogDevice);
+    if (run(dir, run_number, iterations, &marks) != 0 || !marks.end()) return 1;
+    if (::umount(dir.c_str()) != 0) {
+        say("FAIL umount: %s", std::strerror(errno));
+        return 1;
+    }
+    // Removing the target writes out what it still holds and the log's final entry count.
+    if (!dm.remove(kLogDevice)) return 1;
+    say("RECORDED");
+    return 0;
+}
+
+// The on-disk log of dm-log-writes, little-endian as this machine: a header sector (magic,
+// version, entry count, sector size), then per entry a sector holding {sector, sector count,
+// flags, mark length} and a mark's text, followed by the written sectors (none for a flush, a
+// mark or a discard). Sectors count in the header's sector size.
+constexpr std::uint64_t kLogMagic = 0x6a736677736872ull;
+constexpr std::uint64_t kLogFlush = 1, kLogFua = 2, kLogDiscard = 4, kLogMark = 8;
+
+struct LogEntry {
+    std::uint64_t sector, sectors, flags, mark_length;
+};
+
+class Replay {
+public:
+    Replay(const char* log, const char* disk, const char* cow, const std::string& dir,
+           const Mount& mount)
+        : log_(::open(log, O_RDONLY | O_CLOEXEC)),
+          disk_(log_ ? ::open(disk, O_RDWR | O_CLOEXEC) : -1),
+          open_err_(errno),
+          disk_name_(disk),
+          cow_(cow),
+          dir_(dir),
+          mount_(mount) {}
+
+    int all() {
+        if (!log_ || !disk_) {
+            say("FAIL open the %s: %s", log_ ? "disk" : "log", std::strerror(open_err_));
+            return 1;
+        }
+        if (!dm_) return 1;
+        std::uint64_t super[4] = {};
+        if (!read_at(0, super, sizeof super)) return 1;
+        const std::uint64_t entries = super[2];
+        sector_size_ = static_cast<std::uint32_t>(super[3]);
+        if (super[0] != kLogMagic || super[1] != 1 || sector_size_ < 512 ||
+            sector_size_ % 512 != 0) {
+            say("FAIL not a version 1 log-writes log");
+            return 1;
+        }
+        disk_sectors_ = sectors_of(disk_name_);
+        if (disk_sectors_ == 0) return 1;
+        say("REPLAY %llu entries", static_cast<unsigned long long>(entries));
+        std::vector<char> head(sector_size_);
+        std::uint64_t at = sector_size_;
+        bool changed = false;
+        unsigned long long states = 0, writes = 0, discards = 0;
+        for (std::uint64_t i = 0; i < entries; ++i) {
+            if (!read_at(at, head.data(), head.size())) return 1;
+            at += sector_size_;
+            LogEntry e;
+            std::memcpy(&e, head.data(), sizeof e);
+            const std::uint64_t bytes = e.sectors * sector_size_;
+            if (e.flags & kLogDiscard) {
+                if (!zero(e.sector * sector_size_, bytes)) return 1;
+                changed = true;
+                ++discards;
+            } else if (bytes > 0) {
+                if (!copy(at, e.sector * sector_size_, bytes)) return 1;
+                at += bytes;
+                changed = true;
+                ++writes;
+            }
+            if ((e.flags & (kLogFlush | kLogFua | kLogMark)) == 0) continue;
+            std::string mark;
+            if (e.flags & kLogMark) {
+                mark.assign(head.data() + sizeof e,
+                            std::min<std::size_t>(e.mark_length, sector_size_ - sizeof e));
+            }
+            say("POINT %llu%s%s%s%s%s", static_cast<unsigned long long>(i),
+                e.flags & kLogFlush ? " flush" : "", e.flags & kLogFua ? " fua" : "",
+                mark.empty() ? "" : " mark ", mark.c_str(), changed ? "" : " unchanged");
+            if (changed) {
+                if (!check_state()) return 1;
+                changed = false;
+                ++states;
+            }
+            if (mark == "end") {
+                say("REPLAYED %llu states, %llu writes, %llu discards", states, writes, discards);
+                return 0;
+            }
+        }
+        say("FAIL the log ends before its mark \"end\"");
+        return 1;
+    }
+
+private:
+    bool read_at(std::uint64_t offset, void* buf, std::size_t n) {
+        if (::pread(log_.get(), buf, n, static_cast<off_t>(offset)) != static_cast<ssize_t>(n)) {
+            say("FAIL read the log at %llu: %s", static_cast<unsigned long long>(offset),
+                std::strerror(errno));
+            return false;
+        }
+        return true;
+    }
+    bool write_at(std::uint64_t offset, const void* buf, std::size_t n) {
+        if (::pwrite(disk_.get(), buf, n, static_cast<off_t>(offset)) != static_cast<ssize_t>(n)) {
+            say("FAIL write the disk at %llu: %s", static_cast<unsigned long long>(offset),
+                std::strerror(errno));
+            return false;
+        }
+        return true;
+    }
+    bool copy(std::uint64_t from, std::uint64_t to, std::uint64_t n) {
+        while (n > 0) {
+            const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(n, kChunk));
+            if (!read_at(from, buffer_.data(), chunk) || !write_at(to, buffer_.data(), chunk)) {
+                return false;
+            }
+            from += chunk, to += chunk, n -= chunk;
+        }
+        return true;
+    }
+    // A discarded range may read back as anything; zeros are what a discarding disk gives.
+    bool zero(std::uint64_t to, std::uint64_t n) {
+        std::fill(buffer_.begin(), buffer_.end(), 0);
+        while (n > 0) {
+            const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(n, kChunk));
+            if (!write_at(to, buffer_.data(), chunk)) return false;
+            to += chunk, n -= chunk;
+        }
+        return true;
+    }
+
+    // The disk as replayed so far, mounted on a snapshot and checked; a file system that does
+    // not mount is reported, not fatal.
+    bool check_state() {
+        if (::fdatasync(disk_.get()) != 0) {
+            say("FAIL sync the disk: %s", std::strerror(errno));
+            return false;
+        }
+        const std::string node = std::string("/dev/") + kStateDevice;
+        if (!dm_.create(kStateDevice, disk_sectors_, "snapshot",
+                        std::string(disk_name_) + " " + cow_ + " N 8", node.c_str())) {
+            return false;
+        }
+        if (mount_.at(node.c_str(), dir_) != 0) {
+            say("UNMOUNTABLE %s", std::strerror(errno));
+        } else {
+            const int checked = check(dir_);
+            if (::umount(dir_.c_str()) != 0) {
+                say("FAIL umount: %s", std::strerror(errno));
+                return false;
+            }
+            if (checked != 0) return false;
+        }
+        return dm_.remove(kStateDevice);
+    }
+
+    static constexpr std::size_t kChunk = 1 << 20;
+    kiv::sys::Fd log_, disk_;
+    int open_err_;
+    const char* disk_name_;
+    std::string cow_;
+    std::string dir_;
+    Mount mount_;
+    DeviceMapper dm_;
+    std::uint32_t sector_size_ = 512;
+    std::uint64_t disk_sectors_ = 0;
+    std::vector<char> buffer_ = std::vector<char>(kChunk);
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "check") == 0) return check(argv[2]);
-    if (argc == 4 && std::strcmp(argv[1], "run") == 0) {
-        return run(argv[2], std::strtoull(argv[3], nullptr, 10));
+    const auto is = [&](const char* command, int args) {
+        return argc == args + 2 && std::strcmp(argv[1], command) == 0;
+    };
+    if (is("check", 1)) return check(argv[2]);
+    if (is("run", 2)) return run(argv[2], std::strtoull(argv[3], nullptr, 10), 0, nullptr);
+    if (is("record", 7)) {
+        return record(argv[2], argv[3], argv[4], Mount(argv[5], argv[6]),
+                      std::strtoull(argv[7], nullptr, 10), std::strtoull(argv[8], nullptr, 10));
     }
-    std::fprintf(stderr, "usage: %s check DIR | run DIR RUN\n", argv[0]);
+    if (is("replay", 6)) {
+        return Replay(argv[2], argv[3], argv[4], argv[5], Mount(argv[6], argv[7])).all();
+    }
+    std::fprintf(stderr,
+                 "usage: %s check DIR | run DIR RUN | record DISK LOG DIR FS OPTIONS RUN "
+                 "ITERATIONS | replay LOG DISK COW DIR FS OPTIONS\n",
+                 argv[0]);
     return 2;
 }
