@@ -1,14 +1,28 @@
 #!/usr/bin/env python3
 """Power cuts: saves, deletes and identities made by the library inside a virtual machine, cut
-off by killing the machine at a random moment, then checked after the file system recovers.
+off at random moments and at every crash point of a recorded run, then checked after the file
+system recovers.
 
-For each file system (ext4, f2fs) a fresh disk image is made; boot k checks the files left by
-run k (what the file system recovered at mount), compares them with what run k answered on the
-console before the cut, and starts run k + 1, which the host cuts after a random delay with
-SIGKILL of qemu. The last boot only checks. So N cuts cost N + 1 boots per file system; the two
-file systems run at once, one machine each.
+Random cuts. For each file system (ext4, f2fs) a fresh disk image is made; boot k checks the
+files left by run k (what the file system recovered at mount), compares them with what run k
+answered on the console before the cut, and starts run k + 1, which the host cuts after a random
+delay with SIGKILL of qemu. The last boot only checks. So N cuts cost N + 1 boots per file
+system.
 
-What is checked after every cut, from the console lines of the run that was cut:
+Crash points. One boot per file system records a fixed number of iterations of the same
+workload on a dm-log-writes target, which logs every write the file system sends to the disk,
+every flush and every FUA write, in the order the disk completed them, to a second disk; the
+guest adds a mark to the log after each answer. The same boot then replays the log onto a copy
+of the starting image and, at every flush, FUA write and mark, mounts a snapshot of the disk as
+it stood there (the file system recovers its journal or checkpoint as after a power cut; the
+snapshot keeps the replay unchanged) and checks the files. A power cut just before the next
+flush or FUA write can leave the disk as it stood at such a point, after every answer whose
+mark precedes that flush or FUA write, so each state is checked against those answers. Points
+with no write between them are one state, mounted once and checked against each point's
+answers. A third such boot records with a guest whose directory syncs fail (the library still
+answers 200): its states must fail, or the checks are blind.
+
+What is checked, after every cut and at every crash point, from the answers given:
   - every file holds one complete text the workload saved (its first line names file, version
     and size, the rest is determined by them, it ends with a checksum): never torn, mixed, empty
     or of another file;
@@ -18,13 +32,21 @@ What is checked after every cut, from the console lines of the run that was cut:
     handed out is handed out again by the next call with its tag;
   - any other file in the directory is a temporary file of the library's own name form.
 
-The machine writes to a raw image that qemu writes with plain writes, so everything the guest
-kernel sent to its disk survives the kill: the cut loses what the guest kernel held in memory
-(page cache, unwritten metadata, an uncommitted journal or checkpoint), not what a real disk
-might hold in its own volatile cache.
+The random cuts write to a raw image that qemu writes with plain writes, so everything the
+guest kernel sent to its disk survives the kill: a cut loses what the guest kernel held in
+memory (page cache, unwritten metadata, an uncommitted journal or checkpoint). The crash points
+model a disk with a volatile cache that honours flushes and FUA writes: the disk at a point
+holds what the log holds up to it, and dm-log-writes logs a write that completed but was not yet
+flushed only at the next flush, so such writes are lost too. What neither models: a disk that
+acknowledges flushes it has not made, a sector torn by the cut, and the states where a cache
+kept some unflushed writes but not others (only prefixes of the log are checked).
+
+The machines run two at a time (one per host core): the random cuts of each file system, then
+the crash points.
 """
 
 import argparse
+import bisect
 import glob
 import os
 import queue
@@ -41,12 +63,16 @@ import time
 # API for them at mount time.
 # virtio_rng feeds the guest's entropy pool from the host: without it, getrandom() blocks for
 # seconds after boot, and a cut would find the first identity call waiting almost every time.
-DISK_MODULES = ["virtio_pci", "virtio_blk", "virtio_rng"]
+# dm_log_writes and dm_snapshot are the crash points' recording and per-state snapshots.
+DISK_MODULES = ["virtio_pci", "virtio_blk", "virtio_rng", "dm_log_writes", "dm_snapshot"]
 FS_MODULES = {"ext4": ["crc32c_generic", "ext4"], "f2fs": ["crc32_generic", "f2fs"]}
 
 RUN_STRIDE = 100000  # version = run * RUN_STRIDE + iteration, as the guest makes them
 SIZES = [100, 4096, 1 << 20]
 BOOT_TIMEOUT = 300  # seconds from start to the check's last line, on a busy 2-core machine
+CRASH_TIMEOUT = 1200  # seconds for a crash-point machine to record, replay and check
+CRASH_RUN = 1  # the run number of the crash points' recording
+GUESTS = {"guest": "the library", "guest-no-dir-sync": "the library without the directory sync"}
 
 
 def fnv1a(data):
@@ -188,7 +214,8 @@ def module_depends(path):
     return [d.replace("-", "_") for d in m[1].decode().split(",") if d] if m else []
 
 
-def build_initramfs(kernel_dir, guest, init, work, fs):
+def build_initramfs(kernel_dir, guests, init, work, fs):
+    """The machine's initramfs: busybox, init, the modules and the guest programs ({name: path})."""
     modules = {}
     for path in glob.glob(os.path.join(kernel_dir, "lib/modules/*/kernel/**/*.ko"), recursive=True):
         modules[os.path.basename(path)[:-3].replace("-", "_")] = path
@@ -211,7 +238,8 @@ def build_initramfs(kernel_dir, guest, init, work, fs):
     os.makedirs(os.path.join(root, "modules"))
     busybox = shutil.which("busybox") or "/bin/busybox"
     shutil.copy(busybox, os.path.join(root, "bin/busybox"))
-    shutil.copy(guest, os.path.join(root, "guest"))
+    for name, path in guests.items():
+        shutil.copy(path, os.path.join(root, name))
     shutil.copy(init, os.path.join(root, "init"))
     for name in order:
         shutil.copy(modules[name], os.path.join(root, "modules", name + ".ko"))
@@ -231,18 +259,22 @@ def build_initramfs(kernel_dir, guest, init, work, fs):
 class Boot:
     """One boot of the machine, its console read line by line with the time each arrived."""
 
-    def __init__(self, kernel, initramfs, disk, fs, mode, run):
+    def __init__(self, kernel, initramfs, disks, fs, mode, run, extra="", timeout=BOOT_TIMEOUT):
         # Without the CPU bug mitigations the emulated kernel boots and runs faster; they change
-        # nothing the file systems do.
-        append = (f"console=ttyS0 quiet panic=-1 mitigations=off kivfs={fs} kivmode={mode} "
-                  f"kivrun={run}")
+        # nothing the file systems do. no_timer_check: on a busy host the emulated timer can
+        # miss the kernel's boot-time test of it, which then sets it up another way.
+        append = (f"console=ttyS0 quiet panic=-1 mitigations=off no_timer_check kivfs={fs} "
+                  f"kivmode={mode} kivrun={run} {extra}")
+        # cache=unsafe: the guest's flushes reach no host disk, which changes nothing here, as
+        # the host itself never loses power. The disks are vda, vdb, ... in this order.
+        drives = []
+        for disk in disks:
+            drives += ["-drive", f"file={disk},if=virtio,format=raw,cache=unsafe"]
+        self.timeout = timeout
         self.proc = subprocess.Popen(
             ["qemu-system-x86_64", "-accel", "tcg", "-m", "256", "-nodefaults",
              "-no-user-config", "-display", "none", "-serial", "stdio", "-no-reboot",
-             "-kernel", kernel, "-initrd", initramfs, "-append", append,
-             # cache=unsafe: the guest's flushes reach no host disk, which changes nothing here,
-             # as the host itself never loses power.
-             "-drive", f"file={disk},if=virtio,format=raw,cache=unsafe",
+             "-kernel", kernel, "-initrd", initramfs, "-append", append, *drives,
              "-device", "virtio-rng-pci"],
             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         self.lines = queue.Queue()
@@ -264,7 +296,7 @@ class Boot:
                 line = self.lines.get(timeout=max(0.0, deadline - time.monotonic()))
             except queue.Empty:
                 self.kill()
-                raise RuntimeError(f"no '{marker}' within {BOOT_TIMEOUT} s")
+                raise RuntimeError(f"no '{marker}' within {self.timeout} s")
             if line is None:
                 raise RuntimeError(f"the machine stopped before '{marker}'")
             self.console.append(line)
@@ -287,17 +319,23 @@ class Boot:
         return got
 
 
-def run_file_system(fs, args, report):
-    here = os.path.dirname(os.path.abspath(__file__))
-    initramfs = build_initramfs(args.kernel_dir, args.guest, os.path.join(here, "init"),
-                                args.work, fs)
+def sparse_file(path, size):
+    with open(path, "wb") as f:
+        f.truncate(size)
+
+
+def make_image(path, fs):
+    """A fresh 256 MiB file system image."""
+    sparse_file(path, 256 << 20)
+    mkfs = ["mkfs.ext4", "-q", "-F", "-b", "4096", path] if fs == "ext4" else \
+        ["mkfs.f2fs", "-q", "-f", path]
+    subprocess.run(mkfs, check=True, stdout=subprocess.DEVNULL)
+
+
+def random_cuts(fs, args, initramfs, report):
     rng = random.Random(f"{args.seed}/{fs}")
     disk = os.path.join(args.work, f"{fs}.img")
-    with open(disk, "wb") as f:
-        f.truncate(256 << 20)
-    mkfs = ["mkfs.ext4", "-q", "-F", "-b", "4096", disk] if fs == "ext4" else \
-        ["mkfs.f2fs", "-q", "-f", disk]
-    subprocess.run(mkfs, check=True, stdout=subprocess.DEVNULL)
+    make_image(disk, fs)
 
     before = {}
     log = []
@@ -307,7 +345,7 @@ def run_file_system(fs, args, report):
     for boot in range(args.cuts + 1):
         mode = "run" if boot < args.cuts else "check"
         started = time.monotonic()
-        b = Boot(args.kernel, initramfs, disk, fs, mode, boot + 1)
+        b = Boot(args.kernel, initramfs, [disk], fs, mode, boot + 1)
         deadline = started + BOOT_TIMEOUT
         check_lines = b.until("CHECKED", deadline)
         booted = time.monotonic() - started
@@ -359,36 +397,177 @@ def run_file_system(fs, args, report):
     return failures, answers, leftovers
 
 
+# --- crash points ---------------------------------------------------------------------------
+
+
+def parse_replay(lines):
+    """The replay's points, each (log entry, whether it is a flush or FUA write, its mark or
+    None, the index of its disk state or -1 for the starting image), and the console lines of
+    each disk state's check."""
+    points, states = [], []
+    started = False
+    for line in lines:
+        if line.startswith("REPLAY "):
+            started = True
+            continue
+        if not started:
+            continue
+        m = re.fullmatch(r"POINT (\d+)((?: flush| fua)*)(?: mark (\S+))?( unchanged)?", line)
+        if m:
+            if not m[4]:
+                states.append([])
+            points.append((int(m[1]), bool(m[2]), m[3], len(states) - 1, m[2].split()))
+        elif states and line.startswith(("STATE ", "ENTRY ", "UNMOUNTABLE ")):
+            states[-1].append(line)
+    return points, states
+
+
+def answers_by_point(points, answers):
+    """For each point, how many answers had been given before the next flush or FUA write in
+    the log: a power cut just before that one can leave the disk as it stood at the point. An
+    answer counts from its mark on (the mark follows the answer, so this never counts one too
+    early)."""
+    barriers = [entry for entry, barrier, *_ in points if barrier]
+    marks = [(entry, int(mark[1:])) for entry, _, mark, *_ in points if mark and mark != "end"]
+    counts = []
+    for entry, *_ in points:
+        after = bisect.bisect_right(barriers, entry)
+        limit = barriers[after] if after < len(barriers) else float("inf")
+        given = [n for e, n in marks if e < limit]
+        counts.append(min(max(given, default=0), len(answers)))
+    return counts
+
+
+def crash_points(fs, args, initramfs, guest, report):
+    """Records the workload on `fs` through dm-log-writes with `guest`, then checks the disk at
+    every flush, FUA write and mark against the answers given before the next flush or FUA
+    write. Returns (states checked, states failed)."""
+    work = os.path.join(args.work, f"crashpoints-{fs}-{guest}")
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    start, record, log, replay, cow = (os.path.join(work, f"{name}.img") for name in
+                                      ("start", "record", "log", "replay", "cow"))
+    make_image(start, fs)
+    for copy in (record, replay):
+        subprocess.run(["cp", "--sparse=always", start, copy], check=True)
+    sparse_file(log, 2 << 30)
+    sparse_file(cow, 256 << 20)
+    started = time.monotonic()
+    b = Boot(args.kernel, initramfs, [record, log, replay, cow], fs, "crashpoints", CRASH_RUN,
+             f"kivguest={guest} kiviterations={args.iterations}", CRASH_TIMEOUT)
+    try:
+        lines = b.until("POWEROFF", started + CRASH_TIMEOUT)
+    except RuntimeError as e:
+        raise RuntimeError(f"{e}; the console's last lines:\n"
+                           + "".join(f"  {line}\n" for line in b.console[-40:])) from None
+    b.proc.wait()
+    secs = time.monotonic() - started
+    shutil.rmtree(work)
+
+    recorded = lines[:lines.index("RECORDED")]
+    answers = [line for line in recorded if line.startswith("OK ")]
+    points, states = parse_replay(lines)
+    replayed = next(line for line in lines if line.startswith("REPLAYED "))
+    marked = [int(m[1:]) for _, _, m, *_ in points if m and m != "end"]
+    if not answers or marked != list(range(1, len(answers) + 1)) or not states:
+        raise RuntimeError(f"{fs}: {len(answers)} answers on the console, marks "
+                           f"{marked[:3]}...{marked[-3:]} in the log, {len(states)} states")
+    counts = answers_by_point(points, answers)
+    failed = 0
+    for state, check in enumerate(states):
+        given = sorted({n for (entry, _, _, s, _), n in zip(points, counts) if s == state})
+        at = [p for p in points if p[3] == state]
+        if check and check[0].startswith("UNMOUNTABLE "):
+            problems = [f"the file system does not mount: {check[0].split(' ', 1)[1]}"]
+        else:
+            after, entries = parse_check(check)
+            problems = [f"with {n} answers given: {p}" for n in given
+                        for p in verify({}, CRASH_RUN, answers[:n], after, entries)]
+        if not problems:
+            continue
+        failed += 1
+        if failed == 1:
+            n = given[-1] if given else 0
+            report.append(
+                f"=== {fs}, {GUESTS[guest]}: first failing state, {state + 1} of {len(states)}, "
+                f"the disk at log entr{'y' if len(at) == 1 else 'ies'} "
+                + ", ".join(f"{e} ({' '.join(kinds + ([f'mark {m}'] if m else []))})"
+                            for e, _, m, _, kinds in at) + "\n"
+                + "".join(f"  violation: {p}\n" for p in problems)
+                + f"--- the last answers given before the next flush or FUA write ({n} in all):\n"
+                + "".join(f"  {line}\n" for line in answers[max(0, n - 6):n])
+                + "--- what the state holds:\n"
+                + "".join(f"  {line}\n" for line in check)
+            )
+    kinds = [k for *_, ks in points for k in ks]
+    marks = sum(1 for p in points if p[2])
+    print(f"{fs} crash points, {GUESTS[guest]}: {len(answers)} answers, {len(points)} points in "
+          f"the log ({kinds.count('flush')} flushes, {kinds.count('fua')} FUA writes, {marks} "
+          f"marks; {replayed.split(', ', 1)[1]}), {len(states)} distinct states, {failed} "
+          f"failed; recorded and checked in {secs:.0f} s", flush=True)
+    return len(states), failed
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--kernel-dir", required=True, help="the kernel package, unpacked")
     parser.add_argument("--guest", required=True, help="the static guest program")
+    parser.add_argument("--guest-no-dir-sync", required=True,
+                        help="the guest program on a core whose directory syncs fail")
     parser.add_argument("--work", required=True, help="a folder for the images")
     parser.add_argument("--cuts", type=int, default=25, help="power cuts per file system")
     parser.add_argument("--seed", type=int, default=None, help="replays the cuts of a run")
+    parser.add_argument("--iterations", type=int, default=40,
+                        help="iterations of the workload recorded for the crash points")
+    parser.add_argument("--self-check-fs", default="ext4",
+                        help="the file system of the crash points' self-check")
     parser.add_argument("--fs", nargs="+", default=["ext4", "f2fs"])
     args = parser.parse_args()
     if args.seed is None:
         args.seed = random.SystemRandom().randrange(1 << 32)
     print(f"powercut: seed {args.seed} (replay with --seed {args.seed}), "
-          f"{args.cuts} cuts per file system: {' '.join(args.fs)}", flush=True)
+          f"{args.cuts} cuts per file system: {' '.join(args.fs)}; crash points of "
+          f"{args.iterations} iterations", flush=True)
     kernels = glob.glob(os.path.join(args.kernel_dir, "boot/vmlinuz-*"))
     if len(kernels) != 1:
         sys.exit(f"powercut: no single kernel in {args.kernel_dir}/boot")
     args.kernel = kernels[0]
     os.makedirs(args.work, exist_ok=True)
+    here = os.path.dirname(os.path.abspath(__file__))
+    guests = {"guest": args.guest, "guest-no-dir-sync": args.guest_no_dir_sync}
+    initramfs = {fs: build_initramfs(args.kernel_dir, guests, os.path.join(here, "init"),
+                                     args.work, fs)
+                 for fs in set(args.fs) | {args.self_check_fs}}
 
+    # Every machine is one job; two run at once (each emulated CPU takes a host core), the
+    # longest first.
+    jobs = queue.Queue()
+    for fs in args.fs if args.cuts > 0 else []:
+        jobs.put(("cuts", fs, None))
+    for fs in args.fs:
+        jobs.put(("crash", fs, "guest"))
+    jobs.put(("crash", args.self_check_fs, "guest-no-dir-sync"))
     results, reports, errors = {}, [], []
 
-    def one(fs):
-        report = []
-        try:
-            results[fs] = run_file_system(fs, args, report)
-        except Exception as e:  # a machine that did not boot or a workload that failed
-            errors.append(f"{fs}: {e}")
-        reports.extend(report)
+    def worker():
+        while True:
+            try:
+                kind, fs, guest = jobs.get_nowait()
+            except queue.Empty:
+                return
+            report = []
+            try:
+                if kind == "cuts":
+                    results[kind, fs, guest] = random_cuts(fs, args, initramfs[fs], report)
+                else:
+                    results[kind, fs, guest] = crash_points(fs, args, initramfs[fs], guest,
+                                                            report)
+            except Exception as e:  # a machine that did not boot or a workload that failed
+                what = "random cuts" if kind == "cuts" else f"crash points, {GUESTS[guest]}"
+                errors.append(f"{fs} {what}: {e}")
+            reports.extend(report)
 
-    threads = [threading.Thread(target=one, args=(fs,)) for fs in args.fs]
+    threads = [threading.Thread(target=worker) for _ in range(2)]
     for t in threads:
         t.start()
     for t in threads:
@@ -396,20 +575,32 @@ def main():
 
     for text in reports:
         print(text, end="")
-    failed = bool(errors)
     for error in errors:
         print(f"powercut: FAILED: {error}")
+    passed = 0
     for fs in args.fs:
-        if fs not in results:
-            continue
-        failures, answers, leftovers = results[fs]
-        failed = failed or failures > 0
-        print(f"powercut: {fs}: {args.cuts} cuts, {answers} answers checked, "
-              f"{failures} cuts with violations, at most {leftovers} temporary files left")
-    passed = sum(1 for fs in args.fs if fs in results and results[fs][0] == 0)
-    print(f"powercut: seed {args.seed}; file systems:")
+        cuts, crash = results.get(("cuts", fs, None)), results.get(("crash", fs, "guest"))
+        if cuts:
+            failures, answers, leftovers = cuts
+            print(f"powercut: {fs}: {args.cuts} cuts, {answers} answers checked, "
+                  f"{failures} cuts with violations, at most {leftovers} temporary files left")
+        cuts_passed = args.cuts == 0 or (cuts and cuts[0] == 0)
+        passed += bool(cuts_passed and crash and crash[1] == 0)
+    self_check = results.get(("crash", args.self_check_fs, "guest-no-dir-sync"))
+    if self_check and self_check[1] == 0:
+        print("powercut: FAILED: the crash points passed a save without the directory sync: "
+              "they are blind to what they exist to catch")
+    print(f"powercut: seed {args.seed}; file systems (power cuts and crash points):")
     print(f"powercut: {passed} passed, {len(args.fs) - passed} failed")
-    return 1 if failed else 0
+    for fs in args.fs:
+        crash = results.get(("crash", fs, "guest"))
+        if crash:
+            print(f"crashpoints {fs}: {crash[0]} states checked, {crash[1]} failed")
+    if self_check:
+        print(f"crashpoints self-check: a save without the directory sync fails "
+              f"{self_check[1]} of {self_check[0]} states")
+    ok = not errors and passed == len(args.fs) and self_check and self_check[1] > 0
+    return 0 if ok else 1
 
 
 if __name__ == "__main__":
