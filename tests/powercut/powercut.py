@@ -71,6 +71,7 @@ RUN_STRIDE = 100000  # version = run * RUN_STRIDE + iteration, as the guest make
 SIZES = [100, 4096, 1 << 20]
 BOOT_TIMEOUT = 300  # seconds from start to the check's last line, on a busy 2-core machine
 CRASH_TIMEOUT = 1200  # seconds for a crash-point machine to record, replay and check
+CRASH_IDLE = 240  # seconds without a console line after which such a machine has stalled
 CRASH_RUN = 1  # the run number of the crash points' recording
 GUESTS = {"guest": "the library", "guest-no-dir-sync": "the library without the directory sync"}
 
@@ -256,6 +257,10 @@ def build_initramfs(kernel_dir, guests, init, work, fs):
     return image
 
 
+class Stalled(RuntimeError):
+    pass
+
+
 class Boot:
     """One boot of the machine, its console read line by line with the time each arrived."""
 
@@ -288,14 +293,18 @@ class Boot:
                 self.lines.put(raw.decode("utf-8", "replace").rstrip("\r\n"))
         self.lines.put(None)
 
-    def until(self, marker, deadline):
-        """Console lines up to and including the first that is `marker`."""
+    def until(self, marker, deadline, idle=None):
+        """Console lines up to and including the first that is `marker`; Stalled if the machine
+        prints nothing for `idle` seconds before the deadline."""
         got = []
         while True:
+            wait = max(0.0, deadline - time.monotonic())
             try:
-                line = self.lines.get(timeout=max(0.0, deadline - time.monotonic()))
+                line = self.lines.get(timeout=wait if idle is None else min(wait, idle))
             except queue.Empty:
                 self.kill()
+                if time.monotonic() < deadline:
+                    raise Stalled(f"nothing on the console for {idle} s before '{marker}'")
                 raise RuntimeError(f"no '{marker}' within {self.timeout} s")
             if line is None:
                 raise RuntimeError(f"the machine stopped before '{marker}'")
@@ -448,18 +457,26 @@ def crash_points(fs, args, initramfs, guest, report):
     start, record, log, replay, cow = (os.path.join(work, f"{name}.img") for name in
                                       ("start", "record", "log", "replay", "cow"))
     make_image(start, fs)
-    for copy in (record, replay):
-        subprocess.run(["cp", "--sparse=always", start, copy], check=True)
-    sparse_file(log, 2 << 30)
-    sparse_file(cow, 256 << 20)
     started = time.monotonic()
-    b = Boot(args.kernel, initramfs, [record, log, replay, cow], fs, "crashpoints", CRASH_RUN,
-             f"kivguest={guest} kiviterations={args.iterations}", CRASH_TIMEOUT)
-    try:
-        lines = b.until("POWEROFF", started + CRASH_TIMEOUT)
-    except RuntimeError as e:
-        raise RuntimeError(f"{e}; the console's last lines:\n"
-                           + "".join(f"  {line}\n" for line in b.console[-40:])) from None
+    # A machine that stalls is started again once, from the same images, its console shown:
+    # one crash-point machine in about thirty stopped running (its emulator idle) on a host
+    # loaded far beyond its two cores, with nothing on the console to tell why.
+    for attempt in (1, 2):
+        for copy in (record, replay):
+            subprocess.run(["cp", "--sparse=always", start, copy], check=True)
+        sparse_file(log, 2 << 30)
+        sparse_file(cow, 256 << 20)
+        b = Boot(args.kernel, initramfs, [record, log, replay, cow], fs, "crashpoints",
+                 CRASH_RUN, f"kivguest={guest} kiviterations={args.iterations}", CRASH_TIMEOUT)
+        try:
+            lines = b.until("POWEROFF", started + CRASH_TIMEOUT, CRASH_IDLE)
+            break
+        except RuntimeError as e:
+            tail = "".join(f"  {line}\n" for line in b.console[-40:])
+            if attempt == 2 or not isinstance(e, Stalled):
+                raise RuntimeError(f"{e}; the console's last lines:\n{tail}") from None
+            print(f"{fs} crash points, {GUESTS[guest]}: the machine stalled ({e}), starting "
+                  f"it again; the console's last lines:\n{tail}", end="", flush=True)
     b.proc.wait()
     secs = time.monotonic() - started
     shutil.rmtree(work)
