@@ -261,6 +261,9 @@ class Stalled(RuntimeError):
     pass
 
 
+KERNEL_LINE = re.compile(r"\[ *\d+\.\d+\] ")  # a kernel message, "[  242.637896] ..."
+
+
 class Boot:
     """One boot of the machine, its console read line by line with the time each arrived."""
 
@@ -295,21 +298,27 @@ class Boot:
 
     def until(self, marker, deadline, idle=None):
         """Console lines up to and including the first that is `marker`; Stalled if the machine
-        prints nothing for `idle` seconds before the deadline."""
+        prints nothing but kernel messages for `idle` seconds before the deadline."""
         got = []
+        progress = time.monotonic()
         while True:
-            wait = max(0.0, deadline - time.monotonic())
+            now = time.monotonic()
+            wait = max(0.0, deadline - now)
+            if idle is not None:
+                wait = min(wait, max(0.0, progress + idle - now))
             try:
-                line = self.lines.get(timeout=wait if idle is None else min(wait, idle))
+                line = self.lines.get(timeout=wait)
             except queue.Empty:
                 self.kill()
                 if time.monotonic() < deadline:
-                    raise Stalled(f"nothing on the console for {idle} s before '{marker}'")
+                    raise Stalled(f"no line from the guest for {idle} s before '{marker}'")
                 raise RuntimeError(f"no '{marker}' within {self.timeout} s")
             if line is None:
                 raise RuntimeError(f"the machine stopped before '{marker}'")
             self.console.append(line)
             got.append(line)
+            if not KERNEL_LINE.match(line):
+                progress = time.monotonic()
             if line.startswith("FAIL"):
                 self.kill()
                 raise RuntimeError(line)
@@ -472,7 +481,7 @@ def crash_points(fs, args, initramfs, guest, report):
             lines = b.until("POWEROFF", started + CRASH_TIMEOUT, CRASH_IDLE)
             break
         except RuntimeError as e:
-            tail = "".join(f"  {line}\n" for line in b.console[-40:])
+            tail = "".join(f"  {line}\n" for line in b.console[-120:])
             if attempt == 2 or not isinstance(e, Stalled):
                 raise RuntimeError(f"{e}; the console's last lines:\n{tail}") from None
             print(f"{fs} crash points, {GUESTS[guest]}: the machine stalled ({e}), starting "
