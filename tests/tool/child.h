@@ -33,6 +33,41 @@ struct Outcome {
     std::string err;
 };
 
+// Starts argv[0], looked up in PATH, with envp, its standard input read from `in`, standard output
+// written to `out` or, if given, to the file stdout_file, and standard error to `err`. The child's
+// pid, or -1 if it could not be started.
+inline pid_t start_child(char* const* argv, char* const* envp, int in, int out, int err,
+                         const std::optional<std::string>& stdout_file) {
+#if defined(__ANDROID__) && __ANDROID_API__ < 28
+    // bionic has posix_spawn from API 28 on: below, fork and exec (only async-signal-safe calls
+    // in the child).
+    const char* out_path = stdout_file ? stdout_file->c_str() : nullptr;
+    pid_t pid = fork();
+    if (pid != 0) return pid;
+    int to = out_path != nullptr ? open(out_path, O_WRONLY) : out;
+    if (dup2(in, STDIN_FILENO) >= 0 && to >= 0 && dup2(to, STDOUT_FILENO) >= 0 &&
+        dup2(err, STDERR_FILENO) >= 0) {
+        execvpe(argv[0], argv, envp);
+    }
+    _exit(127);
+#else
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in, STDIN_FILENO);
+    if (stdout_file) {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, stdout_file->c_str(), O_WRONLY,
+                                         0);
+    } else {
+        posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+    }
+    posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+    pid_t pid = -1;
+    int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv, envp);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? pid : -1;
+#endif
+}
+
 // Runs `tool args...` with `input` on standard input. With stdout_file given, standard output
 // goes to that file instead of being captured (to make it fail: "/dev/full"). extra_env: more
 // NAME=value entries for the child's environment.
@@ -51,17 +86,6 @@ inline Outcome run_child(const std::string& tool, const std::vector<std::string>
         outcome.err = "pipe failed";
         return outcome;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    if (stdout_file) {
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, stdout_file->c_str(), O_WRONLY,
-                                         0);
-    } else {
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    }
-    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-
     std::vector<std::string> cmd = kiv::test::target_command(tool, args);
     std::vector<char*> argv = kiv::test::argv_of(cmd);
     std::vector<std::string> env_strings = extra_env;
@@ -69,17 +93,15 @@ inline Outcome run_child(const std::string& tool, const std::vector<std::string>
     envp.pop_back();
     for (char** e = environ; *e != nullptr; ++e) envp.push_back(*e);
     envp.push_back(nullptr);
-    pid_t pid = -1;
-    int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
+    pid_t pid = start_child(argv.data(), envp.data(), in[0], out[1], err[1], stdout_file);
     close(in[0]);
     close(out[1]);
     close(err[1]);
-    if (rc != 0) {
+    if (pid < 0) {
         close(in[1]);
         close(out[0]);
         close(err[0]);
-        outcome.err = "posix_spawn failed";
+        outcome.err = "the child could not be started";
         return outcome;
     }
 
