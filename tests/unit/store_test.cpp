@@ -297,7 +297,9 @@ TEST(Save, OpenFilesLinksReachTheDescriptorsOwnFile) {
             test::write_bytes(target, test::model_scramble(std::string("the old text")));
             test::OpenFile file(target);
             ASSERT_TRUE(file.is_open());
-            if (deleted) ASSERT_EQ(unlink(target.c_str()), 0);
+            if (deleted) {
+                ASSERT_EQ(unlink(target.c_str()), 0);
+            }
             const std::string path = link_dir + file.path().substr(file.path().rfind('/') + 1);
             EXPECT_EQ(save_text(path, "the new text").code, 200);
             EXPECT_EQ(file.text(), test::model_scramble(std::string("the new text")));
