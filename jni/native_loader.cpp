@@ -21,8 +21,9 @@ namespace {
 
 constexpr char kDateStamp[] = "2019/11/15 17:38";
 
-// The character code of each digit's partner: digit d maps to digit (d + 5) mod 10.
-constexpr jint kDigits[10] = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'};
+// encodeKeyValue's answer for each digit d: the character code of its partner, the digit
+// (d + 5) mod 10.
+constexpr jint kPartners[10] = {'5', '6', '7', '8', '9', '0', '1', '2', '3', '4'};
 
 // The path arguments' statuses of one operation.
 struct PathStatuses {
@@ -112,8 +113,7 @@ JNIEXPORT jstring JNICALL Java_com_zelk_kiv_jni_NativeLoader_test(JNIEnv* env, j
 
 JNIEXPORT jint JNICALL Java_com_zelk_kiv_jni_NativeLoader_encodeKeyValue(JNIEnv*, jclass,
                                                                          jint digit) {
-    if (digit < 0 || digit > 9) return -1;
-    return digit < 5 ? kiv::jni::kDigits[digit] + 5 : kiv::jni::kDigits[digit] - 5;
+    return digit < 0 || digit > 9 ? -1 : kiv::jni::kPartners[digit];
 }
 
 JNIEXPORT jstring JNICALL Java_com_zelk_kiv_jni_NativeLoader_getDeviceIdentification(JNIEnv* env,
