@@ -38,14 +38,7 @@ const Kernels* kernels_for(Path path) noexcept;
 // The fastest supported path; what scramble/unscramble/encode/decode use.
 const Kernels& best_kernels() noexcept;
 
-// The whole scramble with a given kernel set: out (n bytes) gets in's front half then its back
-// half, or the reverse. in and out must not overlap.
-void scramble_with(const Kernels& k, const unsigned char* in, std::size_t n,
-                   unsigned char* out) noexcept;
-void unscramble_with(const Kernels& k, const unsigned char* in, std::size_t n,
-                     unsigned char* out) noexcept;
-
-// In-place forms with a given kernel set (in_place.cpp), used by encode/decode when input and
+// In-place forms with a given kernel set, used by encode/decode when input and
 // output overlap. No heap: a 4 KiB stack buffer, O(n log n) byte moves.
 void scramble_in_place(unsigned char* buf, std::size_t n, const Kernels& k) noexcept;
 void unscramble_in_place(unsigned char* buf, std::size_t n, const Kernels& k) noexcept;
