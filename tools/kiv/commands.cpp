@@ -8,7 +8,7 @@
 #include "codec/codec.h"
 #include "identity/identity.h"
 #include "store/store.h"
-#include "sys/sys.h"
+#include "sys/buffer.h"
 #include "text/utf.h"
 #include "tools/kiv/report.h"
 #include "tools/kiv/streams.h"
