@@ -38,7 +38,9 @@ set(_kiv_riscv64 riscv64-linux-android 35 RISC-V)
 set(_out "${CMAKE_BINARY_DIR}")
 set(_name kiv-native-lib-${PROJECT_VERSION})
 set(_aar "${_out}/${_name}.aar")
-set(_maven_dir "${_out}/maven/com/zelk/kiv/kiv-native-lib/${PROJECT_VERSION}")
+set(_maven "${_out}/maven")
+set(_maven_artifact "${_maven}/com/zelk/kiv/kiv-native-lib")
+set(_maven_dir "${_maven_artifact}/${PROJECT_VERSION}")
 set(_symbols "${_out}/native-debug-symbols.zip")
 set(_libs "")
 set(_abi_table "")
@@ -51,7 +53,8 @@ string(REPLACE ";" "|" _abi_arg "${_abi_table}")
 
 set(_here "${CMAKE_CURRENT_LIST_DIR}")
 add_custom_command(
-  OUTPUT "${_aar}" "${_maven_dir}/${_name}.aar" "${_maven_dir}/${_name}.pom" "${_symbols}"
+  OUTPUT "${_aar}" "${_maven_dir}/${_name}.aar" "${_maven_dir}/${_name}.pom"
+         "${_maven_artifact}/maven-metadata.xml" "${_symbols}"
   COMMAND ${CMAKE_COMMAND}
           "-DVERSION=${PROJECT_VERSION}" "-DABIS=${_abi_arg}" "-DBUILDS=${KIV_ANDROID_BUILDS}"
           "-DCLASSES_JAR=${KIV_AAR_CLASSES_JAR}" "-DPROGUARD=${KIV_AAR_PROGUARD}"
@@ -61,6 +64,7 @@ add_custom_command(
   DEPENDS ${_libs} "${KIV_AAR_CLASSES_JAR}" "${KIV_AAR_PROGUARD}"
           "${PROJECT_SOURCE_DIR}/include/kiv/codec.h" "${_here}/package-aar.cmake"
           "${_here}/zip.cmake" "${_here}/AndroidManifest.xml.in" "${_here}/kiv-native-lib.pom.in"
+          "${_here}/maven-metadata.xml.in"
   COMMENT "Packaging ${_name}.aar, its Maven repository and native-debug-symbols.zip"
   VERBATIM)
 add_custom_target(kiv-aar ALL DEPENDS "${_aar}" "${_symbols}")
@@ -93,7 +97,7 @@ endforeach()
 string(REPLACE ";" "|" _machines_arg "${_machines}")
 add_test(NAME aar_contents
   COMMAND ${CMAKE_COMMAND}
-    "-DAAR=${_aar}" "-DMAVEN_DIR=${_maven_dir}" "-DSYMBOLS=${_symbols}" "-DVERSION=${PROJECT_VERSION}"
+    "-DAAR=${_aar}" "-DMAVEN=${_maven}" "-DSYMBOLS=${_symbols}" "-DVERSION=${PROJECT_VERSION}"
     "-DABIS=${_abi_arg}" "-DMACHINES=${_machines_arg}" "-DREADELF=${KIV_LLVM_READELF}"
     "-DRULES=${PROJECT_SOURCE_DIR}/java/proguard-rules.pro"
     "-DHEADER=${PROJECT_SOURCE_DIR}/include/kiv/codec.h" "-DWORK=${_out}/check-aar"
