@@ -1,7 +1,8 @@
 # The Android archive (KIV_AAR=ON, a host build): packages the libraries that the android-<abi>
 # presets built in KIV_ANDROID_BUILDS/<abi>/ into kiv-native-lib-<version>.aar, a local Maven
 # repository beside it and native-debug-symbols.zip, and tests all of it (ctest): check-so and
-# the export check on every shipped library, then the archive's entries (check-aar.cmake).
+# the export check on every shipped library, that installing an Android build installs nothing,
+# then the archive's entries and the repository's files (check-aar.cmake).
 #
 # The version is the project's. Needs the JDK (javac for classes.jar, jar for the archives) and
 # llvm-19 (strip, readelf, nm); check-so comes from KIV_ANDROID_SYSROOT_TOOLS, the folder whose
@@ -87,6 +88,10 @@ foreach(abi IN LISTS KIV_ANDROID_ABIS)
   add_test(NAME library_exports_${abi}
     COMMAND ${CMAKE_COMMAND} "-DLIBRARY=${_shipped}" "-DNM=${KIV_LLVM_NM}"
             "-DREADELF=${KIV_LLVM_READELF}" -P "${PROJECT_SOURCE_DIR}/tests/check_exports.cmake")
+  # cmake --install of an Android build installs nothing: apps take the library from the archive.
+  add_test(NAME installs_nothing_${abi}
+    COMMAND ${CMAKE_COMMAND} "-DBUILD=${KIV_ANDROID_BUILDS}/${abi}" "-DPREFIX=${_out}/install-${abi}"
+            -DEXPECTED= -P "${PROJECT_SOURCE_DIR}/tests/install/check_install.cmake")
 endforeach()
 
 set(_machines "")
