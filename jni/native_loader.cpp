@@ -14,7 +14,7 @@
 #include "jni/scoped.h"
 #include "jni/text_paths.h"
 #include "store/store.h"
-#include "sys/sys.h"
+#include "sys/buffer.h"
 
 namespace kiv::jni {
 namespace {

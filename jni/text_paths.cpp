@@ -8,7 +8,7 @@
 #include "jni/java_string.h"
 #include "jni/scoped.h"
 #include "store/store.h"
-#include "sys/sys.h"
+#include "sys/buffer.h"
 #include "text/utf.h"
 
 namespace kiv::jni {

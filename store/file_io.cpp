@@ -3,9 +3,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <cerrno>
-
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 
 #include "codec/codec.h"
