@@ -11,8 +11,9 @@ namespace kiv::store {
 // and be writable too. Returns -1 with errno set on failure.
 int open_existing(const char* path) noexcept;
 
-// The size of an open file, found by seeking to its end. False, with err set, when it cannot be
-// determined (a pipe) or is too large to be held in memory and handed to Java (ENOMEM).
+// The size of an open file, from its status, or for anything but a regular file by seeking to its
+// end and back, so that its position is left as it was. False, with err set, when it cannot be
+// determined (a pipe: ESPIPE) or is too large to be held in memory and handed to Java (ENOMEM).
 bool measure(int fd, std::size_t& size, int& err) noexcept;
 
 // Reads exactly n bytes at offset into buf. False with err set on failure; a file that ends

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -38,17 +39,35 @@ bool directory_of(const char* path, char (&out)[PATH_MAX]) {
     return true;
 }
 
+// The number of the calling process's own descriptor that the proc link `link` (in the directory
+// `dir`) stands for, as in /proc/self/fd/N, /proc/<own pid>/fd/N or /dev/fd/N; -1 for a link
+// that names another process's descriptor.
+int own_descriptor(const char* link, const char* dir) {
+    const char* digits = link + dir_prefix_length(link);
+    // Decimal, as the kernel reads it: no sign, no leading zero.
+    if (digits[0] == '\0' || (digits[0] == '0' && digits[1] != '\0')) return -1;
+    long n = 0;
+    for (const char* c = digits; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9') return -1;
+        n = n * 10 + (*c - '0');
+        if (n > INT_MAX) return -1;
+    }
+    return sys::lists_own_descriptors(dir) ? static_cast<int>(n) : -1;
+}
+
 // Follows symbolic links from path to the name of the file they end at, which need not exist
 // (`exists` tells, and `st` holds its status if it does), giving up as the system does after 40
 // links. `descriptor` tells that the path names an open file rather than a directory entry: a
 // link in the proc file system (/proc/self/fd/N, which may name a deleted file or one in a
 // directory the caller cannot search; also any link where that file system cannot be told), or
 // links whose text leads elsewhere than the system goes. Such a file has no name to make a file
-// beside, and is left for the caller to open by path.
+// beside. `own` is then the number of the caller's own descriptor the path stands for, or -1
+// (another process's descriptor, or links that lead elsewhere), left to be opened by path.
 bool resolve_links(const char* path, char (&out)[PATH_MAX], struct stat& st, bool& exists,
-                   bool& descriptor, int& err) {
+                   bool& descriptor, int& own, int& err) {
     constexpr int kMaxLinks = 40;
     descriptor = false;
+    own = -1;
     if (!copy_path(out, sizeof out, out, 0, path)) {
         err = ENAMETOOLONG;
         return false;
@@ -72,6 +91,7 @@ bool resolve_links(const char* path, char (&out)[PATH_MAX], struct stat& st, boo
         char dir[PATH_MAX];
         if (directory_of(out, dir) && sys::may_link_open_files(dir)) {
             descriptor = true;
+            own = own_descriptor(out, dir);
             return true;
         }
         char link[PATH_MAX];
@@ -100,10 +120,14 @@ bool resolve_links(const char* path, char (&out)[PATH_MAX], struct stat& st, boo
 // Temporary files are named ".<stem>.kivtmp-<12 hex digits>" beside their target. The stem is
 // the target's name, or for a name over 100 bytes its first whole characters, "~" and 16 hex
 // digits of a hash of the whole name: a temporary name never takes more than 121 bytes, so one
-// fits beside every file a file system can hold.
+// fits beside every file a file system can hold. The digits are 20 random bits and then, in 28
+// bits, the seconds since the system started (its monotonic clock, which no one can set) when
+// the file was made: the age a leftover is judged by (see sweep_leftovers()).
 constexpr char kTempTag[] = ".kivtmp-";
 constexpr std::size_t kTempTagLength = sizeof kTempTag - 1;
 constexpr std::size_t kTempDigits = 12;
+constexpr unsigned kStampBits = 28;
+constexpr std::uint64_t kStampMask = (std::uint64_t{1} << kStampBits) - 1;
 constexpr std::size_t kWholeNameMax = 100;
 constexpr std::size_t kHashDigits = 16;
 constexpr std::size_t kCutNameMax = kWholeNameMax - 1 - kHashDigits;
@@ -156,7 +180,8 @@ struct Location {
     std::size_t prefix = 0;
     char name[PATH_MAX];
     bool exists = false;
-    bool descriptor = false;  // an open file's link: see resolve_links(); nothing else is set
+    bool descriptor = false;  // an open file's link: see resolve_links(); only `own` is set
+    int own = -1;             // for a descriptor: the caller's own descriptor it stands for
     struct stat st {};
 
     const char* file_name() const noexcept { return name + prefix; }
@@ -172,10 +197,14 @@ constexpr int kDirectoryHandle = O_PATH | O_DIRECTORY;  // needs no permission t
 constexpr int kDirectoryHandle = O_RDONLY | O_DIRECTORY;
 #endif
 
+bool resolve_links(const char* path, Location& at, int& err) {
+    return resolve_links(path, at.name, at.st, at.exists, at.descriptor, at.own, err);
+}
+
 // Finds where path's file is. With open_flags, the directory is always opened, with them, unless
 // the path names an open file (at.descriptor).
 bool locate(const char* path, Location& at, int& err, int open_flags = 0) {
-    if (!resolve_links(path, at.name, at.st, at.exists, at.descriptor, err)) return false;
+    if (!resolve_links(path, at, err)) return false;
     if (at.descriptor) return true;
     at.prefix = dir_prefix_length(at.name);
     if (open_flags == 0 && at.prefix + kTempNameMax < sizeof at.name) return true;
@@ -195,11 +224,64 @@ bool locate(const char* path, Location& at, int& err, int open_flags = 0) {
     return true;
 }
 
+// One of the caller's own descriptors, duplicated, with what it is open for: through it the
+// library has exactly the caller's rights to the file, which may belong to another app (a file
+// from a content URI) and could not be opened again by its name.
+struct Descriptor {
+    sys::Fd fd;
+    int flags = 0;  // its status flags: access mode, O_APPEND, ...
+    struct stat st {};
+};
+
+// Duplicates the caller's descriptor n if it is open for writing (`write`) or for reading; a
+// descriptor that is not, or names a directory, fails as a write or read through it would
+// (EBADF, EISDIR).
+bool duplicate(int n, bool write, Descriptor& out, int& err) {
+    out.fd = sys::Fd(sys::dup(n));
+    if (!out.fd || (out.flags = sys::status_flags(out.fd.get())) < 0 ||
+        sys::fstat(out.fd.get(), &out.st) != 0) {
+        err = errno;
+        return false;
+    }
+    const int access = out.flags & O_ACCMODE;
+    bool usable = write ? access == O_WRONLY || access == O_RDWR : access != O_WRONLY;
+#ifdef O_PATH
+    usable = usable && (out.flags & O_PATH) == 0;  // a handle that can neither read nor write
+#endif
+    err = !usable ? EBADF : S_ISDIR(out.st.st_mode) ? EISDIR : 0;
+    return err == 0;
+}
+
+// Opens the file at path to read or measure it: as fopen("r+") would (it must exist and be
+// writable too), or, where the path stands for one of the caller's own descriptors, a duplicate
+// of that descriptor, which needs only to be open for reading. Invalid, with err set, on failure.
+sys::Fd open_to_read(const char* path, int& err) {
+    // A path whose last part is no symbolic link names no descriptor, and is opened at once.
+    sys::Fd fd(sys::open(path, O_RDWR | O_NOCTTY | O_NOFOLLOW));
+    if (fd || errno != ELOOP) {
+        err = errno;
+        return fd;
+    }
+    Location at;
+    Descriptor d;
+    if (resolve_links(path, at, err) && at.descriptor && at.own >= 0) {
+        if (duplicate(at.own, false, d, err)) fd = std::move(d.fd);
+        return fd;
+    }
+    fd = sys::Fd(open_existing(path));
+    if (!fd) err = errno;
+    return fd;
+}
+
 std::uint64_t mix(std::uint64_t x) {
     x += 0x9E3779B97F4A7C15ull;
     x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
     x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
     return x ^ (x >> 31);
+}
+
+std::uint64_t seconds_since_start(const timespec& now) {
+    return static_cast<std::uint64_t>(now.tv_sec) & kStampMask;
 }
 
 // Creates a temporary file beside the target, exclusively, and puts its name (relative to
@@ -210,16 +292,18 @@ sys::Fd create_temp(const Location& at, mode_t mode, char (&temp)[PATH_MAX], std
     char prefix[kTempPrefixMax + 1];
     temp_prefix(at.file_name(), prefix);
     timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
+    clock_gettime(CLOCK_MONOTONIC, &now);
     // The time tells saves apart across processes, the stack address threads within one.
     const std::uint64_t seed = mix(static_cast<std::uint64_t>(now.tv_sec) * 1000000000ull +
                                    static_cast<std::uint64_t>(now.tv_nsec)) ^
                                mix(reinterpret_cast<std::uintptr_t>(&now));
+    const std::uint64_t stamp = seconds_since_start(now);
     for (int attempt = 0; attempt < 16; ++attempt) {
         r = mix(seed + static_cast<std::uint64_t>(attempt));
+        const std::uint64_t digits = ((r & 0xFFFFF) << kStampBits) | stamp;
         std::snprintf(temp, sizeof temp, "%.*s%s%0*llx", static_cast<int>(at.prefix), at.name,
                       prefix, static_cast<int>(kTempDigits),
-                      static_cast<unsigned long long>(r & ((1ull << (4 * kTempDigits)) - 1)));
+                      static_cast<unsigned long long>(digits));
         sys::Fd fd(sys::openat(at.dir, temp, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY, mode));
         if (fd) return fd;
         err = errno;
@@ -248,19 +332,23 @@ bool write_all(int fd, const unsigned char* p, std::size_t n, int& err, off_t of
     return true;
 }
 
-// Writes a regular file of old_size bytes where it stands, opened as fd at offset 0. The bytes
-// beyond the old end go first, so that a full disk or a file-size limit, which can only refuse
-// growth, fails the save before any old byte is touched, and the file is cut back to its old
-// size; then the old bytes are overwritten and the rest cut off. Only an error while
-// overwriting (or a crash) can leave a mix.
+// Writes a regular file of old_size bytes where it stands, through fd, from offset 0, without
+// moving fd's position. The bytes beyond the old end go first, so that a full disk or a quota,
+// which can only refuse growth, fails the save before any old byte is touched, and the file is
+// cut back to its old size; then the old bytes are overwritten and the rest cut off. Only an
+// error while overwriting (or a crash) can leave a mix. Nothing is written past the file-size
+// limit.
 Status overwrite(int fd, std::size_t old_size, const unsigned char* p, std::size_t n) {
+    if (!sys::within_file_size_limit(n)) return Status(status::kWriteFailed, EFBIG);
     int err = 0;
     if (n > old_size &&
         !write_all(fd, p + old_size, n - old_size, err, static_cast<off_t>(old_size))) {
         sys::ftruncate(fd, static_cast<off_t>(old_size));
         return Status(status::kWriteFailed, err);
     }
-    if (!write_all(fd, p, std::min(n, old_size), err)) return Status(status::kWriteFailed, err);
+    if (!write_all(fd, p, std::min(n, old_size), err, 0)) {
+        return Status(status::kWriteFailed, err);
+    }
     if (n < old_size && sys::ftruncate(fd, static_cast<off_t>(n)) != 0) {
         return Status(status::kWriteFailed, errno);
     }
@@ -268,22 +356,17 @@ Status overwrite(int fd, std::size_t old_size, const unsigned char* p, std::size
     return Status(status::kSaved);
 }
 
-// Writes the file where it stands, opened by path as fopen("w+") would open it (created if
-// missing): used where no temporary file can stand in for the target. A regular file is
-// overwritten as above; anything else (a device, a FIFO) gets a stdio stream, as "w+" would.
-Status write_in_place(const char* path, const unsigned char* p, std::size_t n) {
-    sys::Fd fd(sys::open(path, O_RDWR | O_CREAT | O_NOCTTY, 0666));
-    if (!fd) return Status(status::kOpenFailed, errno);
-    struct stat st;
-    if (sys::fstat(fd.get(), &st) != 0) return Status(status::kOpenFailed, errno);
-    if (S_ISREG(st.st_mode)) {
-        Status result = overwrite(fd.get(), static_cast<std::size_t>(st.st_size), p, n);
-        int err = 0;
-        if (!close_checked(fd, err) && result.code == kOk) {
-            result = Status(status::kCloseFailed, err);
-        }
-        return result;
-    }
+// Closes fd after a write that ended with `result`; a failed close turns success into 608.
+Status close_after(sys::Fd& fd, Status result) {
+    int err = 0;
+    if (!close_checked(fd, err) && result.code == kOk) result = Status(status::kCloseFailed, err);
+    return result;
+}
+
+// Writes anything but a regular file (a device, a FIFO, a pipe or socket handed over as a
+// descriptor) with a stdio stream, as "w+" would: the bytes once, in order, at its position;
+// nothing is cut off or synced.
+Status write_stream(sys::Fd fd, const unsigned char* p, std::size_t n) {
     FILE* f = sys::fdopen(fd.get(), "w");
     if (f == nullptr) return Status(status::kOpenFailed, errno);
     fd.release();  // the stream owns it now
@@ -293,12 +376,69 @@ Status write_in_place(const char* path, const unsigned char* p, std::size_t n) {
     return result;
 }
 
+// Writes the file where it stands, opened by path as fopen("w+") would open it (created if
+// missing; with create_new, only if missing): used where no temporary file can stand in for the
+// target. A regular file is overwritten as above; anything else gets a stdio stream.
+Status write_in_place(const char* path, const unsigned char* p, std::size_t n, SaveMode mode) {
+    const int exclusive = mode == SaveMode::create_new ? O_EXCL : 0;
+    sys::Fd fd(sys::open(path, O_RDWR | O_CREAT | O_NOCTTY | exclusive, 0666));
+    if (!fd) return Status(status::kOpenFailed, errno);
+    struct stat st;
+    if (sys::fstat(fd.get(), &st) != 0) return Status(status::kOpenFailed, errno);
+    if (!S_ISREG(st.st_mode)) return write_stream(std::move(fd), p, n);
+    return close_after(fd, overwrite(fd.get(), static_cast<std::size_t>(st.st_size), p, n));
+}
+
+// Turns O_APPEND off on an open file for as long as the scope lasts, so that writes land at the
+// offsets asked for; the flag belongs to the open file, shared by every descriptor of it.
+class AppendOff {
+public:
+    AppendOff(int fd, int flags) noexcept : fd_(fd), flags_(flags) {
+        if ((flags_ & O_APPEND) != 0 && sys::set_status_flags(fd_, flags_ & ~O_APPEND) != 0) {
+            err_ = errno;
+        }
+    }
+    ~AppendOff() {
+        if ((flags_ & O_APPEND) != 0 && err_ == 0) sys::set_status_flags(fd_, flags_);
+    }
+    AppendOff(const AppendOff&) = delete;
+    AppendOff& operator=(const AppendOff&) = delete;
+    int err() const noexcept { return err_; }
+
+private:
+    int fd_;
+    int flags_;
+    int err_ = 0;
+};
+
+// Saves through the caller's own descriptor n: the file it is open on holds exactly the new text
+// afterwards, from offset 0, also through an O_APPEND descriptor, and the descriptor's position
+// is left where it was. A descriptor that cannot seek (a pipe, a socket) gets the bytes once, in
+// order.
+Status write_through(int n, const unsigned char* p, std::size_t size) {
+    Descriptor d;
+    int err = 0;
+    if (!duplicate(n, true, d, err)) return Status(status::kOpenFailed, err);
+    if (!S_ISREG(d.st.st_mode)) return write_stream(std::move(d.fd), p, size);
+    Status result(status::kSaved);
+    {
+        AppendOff append(d.fd.get(), d.flags);
+        result = append.err() != 0
+                     ? Status(status::kWriteFailed, append.err())
+                     : overwrite(d.fd.get(), static_cast<std::size_t>(d.st.st_size), p, size);
+    }
+    return close_after(d.fd, result);
+}
+
 // A temporary file of a save that was killed stays behind. One save in kSweepEvery (chosen by
 // its temporary name's random number) looks for those of its target that are older than
-// kLeftoverAge (no save takes that long) and removes them, provided the directory is small
-// enough for a look at it to be cheap.
+// kLeftoverAge by the stamp in their names (no save takes that long), and removes them,
+// provided the directory is small enough for a look at it to be cheap. The stamp is the
+// monotonic clock's, which never jumps, so a running save's file is never taken for a leftover
+// whatever happens to the wall clock; one made before the system last started is removed (its
+// stamp looks far in the future or the past), or, by chance, once it looks old.
 constexpr std::uint64_t kSweepEvery = 16;
-constexpr time_t kLeftoverAge = 10 * 60;
+constexpr std::uint64_t kLeftoverAge = 10 * 60;
 constexpr off_t kCheapDirectory = 64 * 1024;  // bytes of directory entries
 
 void sweep_leftovers(const Location& at) {
@@ -310,12 +450,15 @@ void sweep_leftovers(const Location& at) {
     if (d == nullptr) return;
     struct stat st;
     if (sys::fstat(dirfd(d), &st) == 0 && st.st_size <= kCheapDirectory) {
-        const time_t now = time(nullptr);
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const std::uint64_t today = seconds_since_start(now);
         while (const dirent* e = sys::readdir(d)) {
             if (!is_temp_name(e->d_name, prefix, prefix_len)) continue;
+            const std::uint64_t made = std::strtoull(e->d_name + prefix_len, nullptr, 16);
+            if (((today - made) & kStampMask) <= kLeftoverAge) continue;
             struct stat left;
-            if (sys::fstatat(dirfd(d), e->d_name, &left) == 0 && S_ISREG(left.st_mode) &&
-                left.st_mtime + kLeftoverAge < now) {
+            if (sys::fstatat(dirfd(d), e->d_name, &left) == 0 && S_ISREG(left.st_mode)) {
                 sys::unlinkat(dirfd(d), e->d_name);
             }
         }
@@ -366,6 +509,21 @@ void sync_entries(const Location& at) {
 // file system), so that only writing in place is left.
 bool refuses_new_files(int err) { return err == EACCES || err == EPERM || err == EROFS; }
 
+// Whether a rename over the target was refused where writing the target itself may still be
+// allowed: another user's file in a sticky directory (EPERM), a security module's refusal
+// (EACCES), a file mounted over its name (EBUSY), a name on another mount (EXDEV).
+bool refuses_rename(int err) {
+    return err == EPERM || err == EACCES || err == EBUSY || err == EXDEV;
+}
+
+// Whether the directory keeps whatever is made in it (append-only or immutable), so that a
+// temporary file made there could be neither renamed nor removed.
+bool keeps_everything(const Location& at) {
+    char dir[PATH_MAX];
+    at.directory(dir);
+    return sys::refuses_removal(at.dir, dir);
+}
+
 }  // namespace
 
 Status save_scrambled(const char* path, const unsigned char* scrambled, std::size_t n,
@@ -376,24 +534,37 @@ Status save_scrambled(const char* path, const unsigned char* scrambled, std::siz
         // A path whose links resolve to more than PATH_MAX bytes is written in place, through
         // the links, as the system resolves them; anything else that stops the links being
         // followed would stop "w+" too.
-        if (err == ENAMETOOLONG) return write_in_place(path, scrambled, n);
+        if (err == ENAMETOOLONG) return write_in_place(path, scrambled, n, mode);
         return Status(status::kOpenFailed, err);
     }
     if (at.descriptor) {
-        // An open file's link has no directory to make a temporary file in: the file is written
-        // through the link, so that the descriptor behind it sees the new text.
+        // An open file's link has no directory to make a temporary file in. The caller's own
+        // descriptor is written through, with the caller's rights; another process's open file
+        // is written through its link, so that the descriptor behind it sees the new text.
         if (mode == SaveMode::create_new) return Status(status::kWriteFailed, EEXIST);
-        return write_in_place(path, scrambled, n);
+        if (at.own >= 0) return write_through(at.own, scrambled, n);
+        return write_in_place(path, scrambled, n, mode);
     }
     mode_t bits = 0666;
     if (at.exists) {
         if (S_ISDIR(at.st.st_mode)) return Status(status::kOpenFailed, EISDIR);
-        if (!S_ISREG(at.st.st_mode)) return write_in_place(path, scrambled, n);
+        if (!S_ISREG(at.st.st_mode)) return write_in_place(path, scrambled, n, mode);
         // Refuse, as "w+" would, a file that cannot be opened for reading and writing.
         if (sys::access_for_update(path) != 0) return Status(status::kOpenFailed, errno);
         if (mode == SaveMode::create_new) return Status(status::kWriteFailed, EEXIST);
         bits = at.st.st_mode & 07777;
     }
+    // Nothing is written past the file-size limit: the signal of a write beyond it kills the
+    // process where it is not ignored (on Android's runtime).
+    if (!sys::within_file_size_limit(n)) return Status(status::kWriteFailed, EFBIG);
+    // Writing in place, where nothing else will do; a file it makes is made durable by name too.
+    const auto in_place = [&] {
+        const Status result = write_in_place(path, scrambled, n, mode);
+        if (result.code == kOk && !at.exists) sync_entries(at);
+        return result;
+    };
+    // A temporary file made where nothing can be removed would stay for good.
+    if (keeps_everything(at)) return in_place();
 
     char temp[PATH_MAX];
     std::uint64_t r = 0;
@@ -401,7 +572,7 @@ Status save_scrambled(const char* path, const unsigned char* scrambled, std::siz
     if (!fd) {
         // Without a temporary file the only way left is writing in place; where an old file
         // exists, take it only when the directory refuses new files, not when the disk is full.
-        if (!at.exists || refuses_new_files(err)) return write_in_place(path, scrambled, n);
+        if (!at.exists || refuses_new_files(err)) return in_place();
         return Status(status::kOpenFailed, err);
     }
     if (at.exists) sys::fchmod(fd.get(), bits);  // the umask must not narrow the old file's bits
@@ -412,12 +583,19 @@ Status save_scrambled(const char* path, const unsigned char* scrambled, std::siz
     } else if (sys::fsync(fd.get()) != 0) {
         result = Status(status::kCloseFailed, errno);
     }
-    if (!close_checked(fd, err) && result.code == kOk) {
-        result = Status(status::kCloseFailed, err);
-    }
+    result = close_after(fd, result);
     if (result.code == kOk) result = publish(at, temp, mode);
-    if (result.code == kOk) sync_entries(at);
-    if (result.code != kOk) {
+    const bool renamed = result.code == kOk;
+    if (renamed) {
+        sync_entries(at);
+    } else if (result.code == status::kWriteFailed.code && refuses_rename(result.err) &&
+               mode == SaveMode::replace) {
+        // Where the rename is refused but the file itself may be written, save as a plain write
+        // would; if it cannot even be opened, the rename's refusal is the answer.
+        const Status written = in_place();
+        if (written.code != status::kOpenFailed.code) result = written;
+    }
+    if (!renamed) {
         sys::unlinkat(at.dir, temp);
     } else if ((r >> (4 * kTempDigits)) % kSweepEvery == 0) {
         sweep_leftovers(at);
@@ -445,6 +623,14 @@ Status remove(const char* path) noexcept {
         return Status(status::kDeleted);
     }
     return Status(status::kDeleteFailed, err);
+}
+
+void sync(const char* path) noexcept {
+    int err = 0;
+    sys::Fd fd = open_to_read(path, err);
+    if (fd) sys::fsync(fd.get());
+    Location at;
+    if (locate(path, at, err) && !at.descriptor) sync_entries(at);
 }
 
 namespace {
@@ -477,8 +663,8 @@ DirectoryLock::DirectoryLock(const char* path) noexcept {
     }
     if (at.descriptor) {
         // An open file's link: its directory may be out of reach or gone, so the file itself is
-        // locked, which every caller reaching it through any link locks alike.
-        at.opened = sys::Fd(sys::open(path, O_RDONLY | O_NOCTTY));
+        // locked, through the caller's own descriptor where it is one.
+        at.opened = sys::Fd(at.own >= 0 ? sys::dup(at.own) : sys::open(path, O_RDONLY | O_NOCTTY));
         if (!at.opened) {
             err_ = errno;
             state_ = State::unsupported;
@@ -506,11 +692,17 @@ DirectoryLock::DirectoryLock(const char* path) noexcept {
     state_ = no_locks ? State::unsupported : State::failed;
 }
 
+DirectoryLock::~DirectoryLock() {
+    // A lock taken through a duplicate of the caller's descriptor belongs to the open file they
+    // share, which outlives the duplicate: it is given back explicitly.
+    if (state_ == State::held) sys::unlock(dir_.get());
+}
+
 Status read(const char* path, sys::Buffer& text, std::size_t& n) noexcept {
-    sys::Fd fd(open_existing(path));
-    if (!fd) return Status(status::kNoFile, errno);
-    Status result(status::kRead);
     int err = 0;
+    sys::Fd fd = open_to_read(path, err);
+    if (!fd) return Status(status::kNoFile, err);
+    Status result(status::kRead);
     std::size_t size = 0;
     if (!measure(fd.get(), size, err)) {
         result = Status(status::kReadFailed, err);
@@ -534,18 +726,28 @@ Status query(const char* path) noexcept {
     // A regular file is judged by its status, with no need to open it: present if it can be
     // opened for reading and writing, empty if its size is 0.
     struct stat st;
-    if (sys::stat(path, &st) != 0) return Status(status::kQueryNoFile, errno);
-    if (S_ISDIR(st.st_mode)) return Status(status::kQueryNoFile, EISDIR);
-    if (S_ISREG(st.st_mode)) {
-        if (sys::access_for_update(path) != 0) return Status(status::kQueryNoFile, errno);
-        return Status(st.st_size == 0 ? status::kEmpty : status::kNotEmpty);
+    if (sys::lstat(path, &st) != 0) return Status(status::kQueryNoFile, errno);
+    bool opened = false;  // a link standing for one of the caller's own descriptors
+    if (S_ISLNK(st.st_mode)) {
+        Location at;
+        int err = 0;
+        opened = resolve_links(path, at, err) && at.descriptor && at.own >= 0;
+        if (!opened && sys::stat(path, &st) != 0) return Status(status::kQueryNoFile, errno);
+    }
+    if (!opened) {
+        if (S_ISDIR(st.st_mode)) return Status(status::kQueryNoFile, EISDIR);
+        if (S_ISREG(st.st_mode)) {
+            if (sys::access_for_update(path) != 0) return Status(status::kQueryNoFile, errno);
+            return Status(st.st_size == 0 ? status::kEmpty : status::kNotEmpty);
+        }
     }
     // Anything else is opened as a read would open it; a size that cannot be measured (a pipe)
     // counts as not empty.
-    sys::Fd fd(open_existing(path));
-    if (!fd) return Status(status::kQueryNoFile, errno);
-    Status result(sys::lseek(fd.get(), 0, SEEK_END) == 0 ? status::kEmpty : status::kNotEmpty);
     int err = 0;
+    sys::Fd fd = open_to_read(path, err);
+    if (!fd) return Status(status::kQueryNoFile, err);
+    std::size_t size = 0;
+    Status result(measure(fd.get(), size, err) && size == 0 ? status::kEmpty : status::kNotEmpty);
     if (!close_checked(fd, err)) result = Status(status::kReadCloseFailed, err);
     return result;
 }

@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
@@ -21,6 +22,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <utility>
 
@@ -93,6 +95,40 @@ inline bool may_link_open_files(const char* path) noexcept {
     struct statfs fs;
     return ::statfs(path, &fs) != 0 || static_cast<long>(fs.f_type) == kProcMagic;
 }
+// Whether the directory at path (in the proc file system) lists the calling process's own
+// descriptors: /proc/self/fd, /proc/<own pid>/fd, /dev/fd.
+inline bool lists_own_descriptors(const char* path) noexcept {
+    if (std::strcmp(path, "/proc/self/fd/") == 0) return true;
+    struct stat dir, own;
+    return sys::stat(path, &dir) == 0 && sys::stat("/proc/self/fd", &own) == 0 &&
+           dir.st_dev == own.st_dev && dir.st_ino == own.st_ino;
+}
+// A second descriptor of fd's open file (sharing its offset and status flags), closed on exec.
+inline int dup(int fd) noexcept {
+    if (fault(EMFILE, "dup")) return -1;
+    return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+}
+// The status flags of an open file (its access mode, O_APPEND, ...), and setting them.
+inline int status_flags(int fd) noexcept {
+    if (fault(EBADF, "fcntl(F_GETFL)")) return -1;
+    return ::fcntl(fd, F_GETFL);
+}
+inline int set_status_flags(int fd, int flags) noexcept {
+    if (fault(EPERM, "fcntl(F_SETFL)")) return -1;
+    return ::fcntl(fd, F_SETFL, flags);
+}
+// Whether a file of n bytes is within the process's file-size limit (RLIMIT_FSIZE): a write past
+// it fails with EFBIG and raises SIGXFSZ, whose default action (kept by Android's runtime) kills
+// the process.
+inline bool within_file_size_limit(size_t n) noexcept {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return true;
+    return static_cast<unsigned long long>(n) <= static_cast<unsigned long long>(limit.rlim_cur);
+}
+// Whether the directory at path (relative to dir) keeps whatever is made in it: append-only or
+// immutable, so that nothing in it can be renamed or removed. False where that cannot be told
+// (statx is in the app seccomp allow-lists from Android 11, API 30, on; older kernels lack it).
+bool refuses_removal(int dir, const char* path) noexcept;
 inline int openat(int dir, const char* name, int flags, mode_t mode = 0) noexcept {
     if (fault(EACCES, "openat")) return -1;
     return ::openat(dir, name, flags | O_CLOEXEC, mode);
@@ -101,13 +137,16 @@ inline int renameat(int dir, const char* from, const char* to) noexcept {
     if (fault(EXDEV, "rename")) return -1;
     return ::renameat(dir, from, dir, to);
 }
-// renameat2(RENAME_NOREPLACE): renames unless `to` exists (EEXIST). ENOSYS where the kernel or,
-// on Android, the app's system call filter lacks it; EINVAL where the file system does.
+// renameat2(RENAME_NOREPLACE): renames unless `to` exists (EEXIST). ENOSYS where the kernel
+// lacks it; EINVAL where the file system does.
 inline int rename_noreplace(int dir, const char* from, const char* to) noexcept {
     if (fault(ENOSYS, "renameat2")) return -1;
 #if defined(__ANDROID__)
-    // Apps may make this call from API 30 on, when bionic gained renameat2; before that the
-    // seccomp filter kills the process for it.
+    // Every app seccomp allow-list from Android 8.0 on has renameat2 (and earlier releases have
+    // no filter), so the raw call would be safe on every device. It is made only from API 30,
+    // the level at which bionic itself gained renameat2, so that the library relies on it only
+    // where the platform offers it to apps; below that, identities are published with a hard link
+    // or, where SELinux refuses one, a plain rename under the directory lock.
     if (android_get_device_api_level() < 30) {
         errno = ENOSYS;
         return -1;
@@ -152,6 +191,9 @@ inline int flock(int fd, int op) noexcept {
     if (fault(ENOLCK, "flock")) return -1;
     return ::flock(fd, op);
 }
+// Gives back a lock taken with flock (nothing to report: the lock is gone either way once every
+// descriptor of its open file is closed).
+inline void unlock(int fd) noexcept { ::flock(fd, LOCK_UN); }
 inline int sync_directory(int dir) noexcept {
     if (fault(EIO, "fsync(dir)")) return -1;
     return ::fsync(dir);

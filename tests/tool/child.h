@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,13 +34,21 @@ struct Outcome {
     std::string err;
 };
 
+// What else the child starts with: a file-size limit (RLIMIT_FSIZE, with SIGXFSZ at its default
+// action, which kills) and a file open for reading and writing as its descriptor 3.
+struct ChildSetup {
+    std::optional<rlim_t> file_size_limit;
+    std::optional<std::string> fd3;
+};
+
 // Runs `tool args...` with `input` on standard input. With stdout_file given, standard output
 // goes to that file instead of being captured (to make it fail: "/dev/full"). extra_env: more
 // NAME=value entries for the child's environment.
 inline Outcome run_child(const std::string& tool, const std::vector<std::string>& args,
                          const std::string& input = {},
                          const std::optional<std::string>& stdout_file = std::nullopt,
-                         const std::vector<std::string>& extra_env = {}) {
+                         const std::vector<std::string>& extra_env = {},
+                         const ChildSetup& setup = {}) {
     // A child that exits without reading all its input must not kill the test with SIGPIPE.
     struct sigaction old {};
     sigaction(SIGPIPE, nullptr, &old);
@@ -61,6 +70,22 @@ inline Outcome run_child(const std::string& tool, const std::vector<std::string>
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     }
     posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    if (setup.fd3) posix_spawn_file_actions_addopen(&actions, 3, setup.fd3->c_str(), O_RDWR, 0);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t xfsz;
+    sigemptyset(&xfsz);
+    sigaddset(&xfsz, SIGXFSZ);
+    posix_spawnattr_setsigdefault(&attr, &xfsz);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    // The child inherits the limit; the parent keeps it only while it starts the child.
+    rlimit unlimited{};
+    getrlimit(RLIMIT_FSIZE, &unlimited);
+    if (setup.file_size_limit) {
+        rlimit limited = unlimited;
+        limited.rlim_cur = *setup.file_size_limit;
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
 
     std::vector<std::string> cmd = kiv::test::target_command(tool, args);
     std::vector<char*> argv = kiv::test::argv_of(cmd);
@@ -70,7 +95,9 @@ inline Outcome run_child(const std::string& tool, const std::vector<std::string>
     for (char** e = environ; *e != nullptr; ++e) envp.push_back(*e);
     envp.push_back(nullptr);
     pid_t pid = -1;
-    int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    int rc = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), envp.data());
+    setrlimit(RLIMIT_FSIZE, &unlimited);
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     close(in[0]);
     close(out[1]);

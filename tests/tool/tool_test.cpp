@@ -147,6 +147,31 @@ TEST_F(ToolTest, FailuresPrintTheStatusOnStandardError) {
     EXPECT_FALSE(exists(missing));
 }
 
+// A file-size limit with SIGXFSZ at its default action, as on Android's runtime, where a write
+// past the limit kills the process: a save past it answers 607 before writing any byte, the old
+// text stays whole and nothing is left beside it, whether the file is saved by its name or
+// through a descriptor.
+TEST_F(ToolTest, SavePastTheFileSizeLimitFailsAndKeepsTheOldText) {
+    const std::string big(900 * 1024, 'x');
+    const std::string expected_err =
+        "kiv: 607 写入失败：" + std::string(std::strerror(EFBIG)) + " (could not write the file)\n";
+    for (const bool through_descriptor : {false, true}) {
+        SCOPED_TRACE(through_descriptor ? "through a descriptor" : "by name");
+        const std::string target = file("small");
+        ASSERT_EQ(kiv({"write", target, "the old text"}).exit_code, 0);
+        ChildSetup setup;
+        setup.file_size_limit = 100 * 1024;
+        if (through_descriptor) setup.fd3 = target;
+        const Outcome o = run_child(KIV_TOOL_PATH,
+                                    {"write", through_descriptor ? "/proc/self/fd/3" : target, "-"},
+                                    big, std::nullopt, {}, setup);
+        EXPECT_EQ(o.exit_code, 1) << "killed or failed otherwise: " << o.err;
+        EXPECT_EQ(o.err, expected_err);
+        EXPECT_EQ(file_bytes(target), scrambled("the old text"));
+        EXPECT_EQ(dir_.others({"small"}), std::vector<std::string>{});
+    }
+}
+
 TEST_F(ToolTest, QueryTellsPresentEmptyOrMissing) {
     put_file(file("full"), "bda");
     put_file(file("empty"), "");

@@ -5,12 +5,18 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
 #include <sys/fsuid.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
 
 #include "tests/support/files.h"
 
@@ -116,21 +122,133 @@ TEST(Save, WritesInPlaceWhereTheDirectoryRefusesNewFiles) {
     EXPECT_EQ(dir.others({"note", "locked"}), std::vector<std::string>{});
 }
 
-void make_file(const std::string& path, long age_seconds) {
+// Sets or clears a directory's append-only attribute (chattr +a / -a): false where the file
+// system has no such attribute.
+bool set_append_only(const std::string& path, bool on) {
+    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int flags = 0;
+    bool done = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? flags | FS_APPEND_FL : flags & ~FS_APPEND_FL;
+    done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0) close(fd);
+    return done;
+}
+
+// An ext4 file system in an image file, mounted for the scope of a test (root only).
+class Ext4Image {
+public:
+    explicit Ext4Image(const TempDir& dir) : image_(dir / "ext4.img"), root_(dir / "mnt") {
+        const std::string make = "truncate -s 16M '" + image_ + "' && mkfs.ext4 -q -F '" + image_ +
+                                 "' >/dev/null 2>&1 && mkdir '" + root_ + "' && mount -o loop '" +
+                                 image_ + "' '" + root_ + "'";
+        mounted_ = std::system(make.c_str()) == 0;
+    }
+    ~Ext4Image() {
+        if (mounted_) umount2(root_.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    const std::string& root() const { return root_; }
+
+private:
+    std::string image_, root_;
+    bool mounted_ = false;
+};
+
+// Where the rename over the target is refused but the file itself may be written, a save writes
+// it in place, as a plain write would, and leaves no temporary file behind; in a directory that
+// keeps everything made in it (append-only), it makes none at all. Real refusals: another
+// user's file in a sticky directory, an append-only directory on ext4, a file mounted over its
+// target's name.
+TEST(Save, WritesInPlaceWhereTheRenameIsRefused) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root: another user's file, chattr, mounts";
+    enum class Refusal { sticky, append_only, mounted_over };
+    struct Case {
+        const char* what;
+        Refusal refusal;
+        bool existing;  // the target exists before the save
+    };
+    const Case cases[] = {
+        {"another user's file in a sticky directory", Refusal::sticky, true},
+        {"existing file in an append-only directory", Refusal::append_only, true},
+        {"new file in an append-only directory", Refusal::append_only, false},
+        {"file mounted over the target", Refusal::mounted_over, true},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        std::optional<Ext4Image> image;
+        std::string where = dir / "d";
+        if (c.refusal == Refusal::append_only) {
+            image.emplace(dir);
+            if (!image->mounted()) {
+                std::printf("%s: skipped, no ext4 image could be mounted here\n", c.what);
+                continue;
+            }
+            where = image->root() + "/d";
+        }
+        ASSERT_EQ(mkdir(where.c_str(), c.refusal == Refusal::sticky ? 01777 : 0755), 0);
+        chmod(where.c_str(), c.refusal == Refusal::sticky ? 01777 : 0755);  // whatever the umask
+        const std::string target = where + "/note";
+        if (c.existing) {
+            ASSERT_EQ(save_text(target, "the old text").code, 200) << c.what;
+            chmod(target.c_str(), 0666);
+        }
+        std::vector<std::string> names = {"note"};
+        if (c.refusal == Refusal::sticky) {
+            ASSERT_EQ(chown(target.c_str(), 1000, 1000), 0);
+        }
+        if (c.refusal == Refusal::mounted_over) {
+            names.push_back("other");
+            test::write_bytes(where + "/other", "");
+            ASSERT_EQ(mount((where + "/other").c_str(), target.c_str(), nullptr, MS_BIND, nullptr),
+                      0)
+                << c.what << ": " << std::strerror(errno);
+        }
+        if (c.refusal == Refusal::append_only && !set_append_only(where, true)) {
+            std::printf("%s: skipped, the directory cannot be made append-only here\n", c.what);
+            continue;
+        }
+        if (c.refusal == Refusal::sticky) setfsuid(65534);
+        const Status saved = save_text(target, "the new text, longer than the old one");
+        setfsuid(0);
+        const std::string now = read_text(target);
+        TempDir::Listing left = TempDir::others_in(where, names);
+        if (c.refusal == Refusal::append_only) set_append_only(where, false);
+        if (c.refusal == Refusal::mounted_over) umount2(target.c_str(), MNT_DETACH);
+        EXPECT_EQ(saved.code, 200) << c.what << ": " << std::strerror(saved.err);
+        EXPECT_EQ(now, "the new text, longer than the old one") << c.what;
+        EXPECT_EQ(left, TempDir::Listing{}) << c.what;
+    }
+}
+
+// A leftover named as a save made `age` seconds ago names it (its last 28 bits are the seconds
+// since the system started, by the clock no one can set), whatever its file times say:
+// `mtime_age` is how old those are, as after the wall clock jumped.
+std::string temp_name(const std::string& target, long age) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const unsigned long long stamp = static_cast<unsigned long long>(now.tv_sec - age) & 0xFFFFFFF;
+    char digits[13];
+    std::snprintf(digits, sizeof digits, "%012llx", (0xa5c3eull << 28) | stamp);
+    return "." + target + ".kivtmp-" + digits;
+}
+
+void make_file(const std::string& path, long mtime_age) {
     test::write_bytes(path, "left");
-    timespec times[2] = {{time(nullptr) - age_seconds, 0}, {time(nullptr) - age_seconds, 0}};
+    timespec times[2] = {{time(nullptr) - mtime_age, 0}, {time(nullptr) - mtime_age, 0}};
     utimensat(AT_FDCWD, path.c_str(), times, 0);
 }
 
 // Temporary files left by killed saves of the same target are cleared by a later save (one in
-// sixteen looks, at random) once they are old enough not to belong to a save still running, and
-// only where looking through the directory is cheap; nothing else is touched.
+// sixteen looks, at random) once their names say they are old enough not to belong to a save
+// still running (file times may jump with the wall clock; the names' stamps do not), and only
+// where looking through the directory is cheap; nothing else is touched.
 TEST(Save, ClearsOldLeftoversOfItsTargetInSmallDirectories) {
     TempDir dir;
-    const std::string old_leftover = ".f.kivtmp-0123456789ab";
+    const std::string old_leftover = temp_name("f", 3600);
     const std::vector<std::pair<std::string, long>> kept = {
-        {".f.kivtmp-ba9876543210", 5},     // recent: may be a save in progress
-        {".g.kivtmp-0123456789ab", 3600},  // another target's
+        {temp_name("f", 5), 3600},         // recent: may be a save in progress, its file times
+                                           // an hour behind a clock that jumped forward
+        {temp_name("g", 3600), 3600},      // another target's
         {".f.kivtmp-0123", 3600},          // not a name the library makes
         {".f.kivtmp-notatempfile", 3600},  // nor this: twelve characters, but not hex digits
         {".f.kivtmp-0123456789aB", 3600},  // nor this: its digits are lower case
@@ -146,8 +264,8 @@ TEST(Save, ClearsOldLeftoversOfItsTargetInSmallDirectories) {
         }
         return saves;
     };
-    make_file(dir / old_leftover, 3600);
-    for (const auto& [name, age] : kept) make_file(dir / name, age);
+    make_file(dir / old_leftover, 0);  // file times as if the clock had jumped back
+    for (const auto& [name, mtime_age] : kept) make_file(dir / name, mtime_age);
     const int saves = save_until_gone(dir / "f", dir / old_leftover);
     EXPECT_GT(saves, 0);
     EXPECT_LT(saves, kSaves) << "no save looked for leftovers";
