@@ -1,13 +1,16 @@
 #include "identity/identity.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 #include "codec/codec.h"
+#include "store/lock.h"
 #include "store/store.h"
+#include "sys/sys.h"
 
 namespace kiv::identity {
 

@@ -1,9 +1,14 @@
 #include "store/file_io.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 
 #include "codec/codec.h"
+#include "sys/sys.h"
 
 namespace kiv::store {
 
@@ -52,6 +57,25 @@ bool read_exact(int fd, void* buf, std::size_t n, off_t offset, int& err) noexce
         p += got;
         n -= static_cast<std::size_t>(got);
         offset += got;
+    }
+    return true;
+}
+
+bool write_all(int fd, const unsigned char* p, std::size_t n, int& err, off_t offset) noexcept {
+    while (n > 0) {
+        ssize_t done = offset < 0 ? sys::write(fd, p, n) : sys::pwrite(fd, p, n, offset);
+        if (done < 0) {
+            if (errno == EINTR) continue;
+            err = errno;
+            return false;
+        }
+        if (done == 0) {
+            err = ENOSPC;
+            return false;
+        }
+        p += done;
+        n -= static_cast<std::size_t>(done);
+        if (offset >= 0) offset += done;
     }
     return true;
 }

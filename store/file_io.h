@@ -1,9 +1,11 @@
 #pragma once
-// Internal to the store: opening, measuring and reading stored files.
+// Internal to the store: opening, measuring, reading and writing stored files.
+
+#include <sys/types.h>
 
 #include <cstddef>
 
-#include "sys/sys.h"
+#include "sys/fd.h"
 
 namespace kiv::store {
 
@@ -19,6 +21,10 @@ bool measure(int fd, std::size_t& size, int& err) noexcept;
 // Reads exactly n bytes at offset into buf. False with err set on failure; a file that ends
 // early counts as an I/O error (EIO).
 bool read_exact(int fd, void* buf, std::size_t n, off_t offset, int& err) noexcept;
+
+// Writes all n bytes at p to fd: at the file position, or from `offset` on where one is given.
+// False with err set on failure; a write that makes no progress counts as a full disk (ENOSPC).
+bool write_all(int fd, const unsigned char* p, std::size_t n, int& err, off_t offset = -1) noexcept;
 
 // Reads the n stored bytes of a scrambled file and writes its n plain bytes to out, using no
 // other heap memory.

@@ -6,7 +6,7 @@
 #include <cstddef>
 
 #include "store/status.h"
-#include "sys/sys.h"
+#include "sys/buffer.h"
 
 namespace kiv::store {
 
@@ -14,6 +14,7 @@ enum class SaveMode {
     replace,     // the new content replaces whatever the path holds
     create_new,  // the new content is published only if the path holds nothing yet (else EEXIST),
                  // as far as the system can tell: see publish() and DirectoryLock
+                 // (store/lock.h)
 };
 
 // Saves the n plain bytes (n > 0) at path, scrambled, so that the file holds either its old
@@ -54,29 +55,4 @@ Status query(const char* path) noexcept;
 // Makes the file at path durable, its bytes and its name, as a save leaves it: for callers that
 // hand out what another may have just saved. Best effort: what cannot be synced is left as it is.
 void sync(const char* path) noexcept;
-// An exclusive lock on the directory that holds path's file (its symbolic links followed), for
-// callers that look at a file and then replace it and must not be interleaved with each other:
-// held until the scope ends, by one caller at a time across threads and processes. For an open
-// file's link (/proc/self/fd/N) the file itself is locked, through the caller's own descriptor
-// where it is one: then calls that share that descriptor share the lock too. The lock is waited for
-// a quarter of a second at most. Where the file system takes no locks, the directory cannot be
-// read, or the lock stays held past that, it is `unsupported` and callers go on without it;
-// `failed` means the directory could not be opened (err tells why).
-class DirectoryLock {
-public:
-    enum class State { held, unsupported, failed };
-
-    explicit DirectoryLock(const char* path) noexcept;
-    ~DirectoryLock();
-    DirectoryLock(const DirectoryLock&) = delete;
-    DirectoryLock& operator=(const DirectoryLock&) = delete;
-    State state() const noexcept { return state_; }
-    int err() const noexcept { return err_; }
-
-private:
-    sys::Fd dir_;
-    State state_ = State::failed;
-    int err_ = 0;
-};
-
 }  // namespace kiv::store

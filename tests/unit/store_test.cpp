@@ -18,6 +18,8 @@
 #include <ctime>
 #include <optional>
 
+#include "store/location.h"
+#include "store/temp_file.h"
 #include "tests/support/files.h"
 
 namespace kiv::store {
@@ -277,8 +279,34 @@ TEST(Save, ClearsOldLeftoversOfItsTargetInSmallDirectories) {
     TempDir big;  // a directory with thousands of entries is left alone
     for (int i = 0; i < 5000; ++i) test::write_bytes(big / ("file" + std::to_string(i)), "");
     make_file(big / old_leftover, 3600);
-    EXPECT_EQ(save_until_gone(big / "f", big / old_leftover), kSaves);
+    Location at;
+    int err = 0;
+    ASSERT_TRUE(locate((big / "f").c_str(), at, err));
+    sweep_leftovers(at);
     EXPECT_EQ(test::read_bytes(big / old_leftover), "left");
+}
+
+// A proc link names one of the caller's own descriptors only in its own descriptor directory
+// and only with the number written as the kernel reads it.
+TEST(Location, TellsTheCallersOwnDescriptors) {
+    const std::string parent = "/proc/" + std::to_string(getppid()) + "/fd/";
+    const std::string self = "/proc/" + std::to_string(getpid()) + "/fd/";
+    const struct {
+        std::string link, dir;
+        int own;
+    } cases[] = {
+        {"/proc/self/fd/3", "/proc/self/fd/", 3},
+        {"/dev/fd/0", "/dev/fd/", 0},
+        {self + "12", self, 12},
+        {"/proc/self/fd/2147483647", "/proc/self/fd/", 2147483647},
+        {"/proc/self/fd/03", "/proc/self/fd/", -1},          // the kernel finds no "03"
+        {"/proc/self/fd/2147483648", "/proc/self/fd/", -1},  // past any descriptor
+        {"/proc/self/fd/+3", "/proc/self/fd/", -1},
+        {"/proc/self/fd/", "/proc/self/fd/", -1},
+        {parent + "3", parent, -1},  // another process's
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(own_descriptor(c.link.c_str(), c.dir.c_str()), c.own) << c.link;
 }
 
 // Symbolic links are followed as the system follows them: 40 in a row, and no more.
