@@ -42,13 +42,12 @@ int own_descriptor(const char* link, const char* dir) {
     const char* digits = link + dir_prefix_length(link);
     // Decimal, as the kernel reads it: no sign, no leading zero.
     if (digits[0] == '\0' || (digits[0] == '0' && digits[1] != '\0')) return -1;
-    long n = 0;
+    int n = 0;
     for (const char* c = digits; *c != '\0'; ++c) {
-        if (*c < '0' || *c > '9') return -1;
+        if (*c < '0' || *c > '9' || n > (INT_MAX - (*c - '0')) / 10) return -1;
         n = n * 10 + (*c - '0');
-        if (n > INT_MAX) return -1;
     }
-    return sys::lists_own_descriptors(dir) ? static_cast<int>(n) : -1;
+    return sys::lists_own_descriptors(dir) ? n : -1;
 }
 
 namespace {
