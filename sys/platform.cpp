@@ -1,4 +1,6 @@
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -74,21 +76,38 @@ int access_for_writing(const char* dir) noexcept { return access_effective(dir, 
 
 int access_for_update(const char* file) noexcept { return access_effective(file, R_OK | W_OK); }
 
+namespace {
+
+// The same from the directory's inode flags (chattr's), which need it opened for reading. SELinux
+// checks FS_IOC_GETFLAGS as reading the file's attributes, which apps may do to their files.
+bool flags_refuse_removal(int dir, const char* path) noexcept {
+    if (fault(EIO, "ioctl(FS_IOC_GETFLAGS)")) return false;
+    const int fd = ::openat(dir, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    int flags = 0;
+    const bool known = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    ::close(fd);
+    return known && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
+}
+
+}  // namespace
+
 bool refuses_removal(int dir, const char* path) noexcept {
 #if defined(SYS_statx) && defined(STATX_ATTR_APPEND)
 #if defined(__ANDROID__)
-    // Apps may make this call from Android 11 (API 30) on; before that the seccomp filter kills
-    // the process for it.
-    if (android_get_device_api_level() < 30) return false;
+    // Apps may call statx from Android 11 (API 30) on; before that the seccomp filter kills the
+    // process for it, and the directory's flags are asked for instead.
+    if (android_get_device_api_level() < 30) return flags_refuse_removal(dir, path);
 #endif
     if (fault(EIO, "statx")) return false;
     struct statx st {};
-    if (::syscall(SYS_statx, dir, path, 0, 0u, &st) != 0) return false;
+    if (::syscall(SYS_statx, dir, path, 0, 0u, &st) != 0) {
+        return errno == ENOSYS && flags_refuse_removal(dir, path);  // a kernel older than 4.11
+    }
     constexpr unsigned long long kKeeps = STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE;
     return (st.stx_attributes & st.stx_attributes_mask & kKeeps) != 0;
 #else
-    (void)dir, (void)path;
-    return false;
+    return flags_refuse_removal(dir, path);
 #endif
 }
 
