@@ -28,7 +28,7 @@
 
 #include "codec/codec.h"
 #include "jni/java_string.h"
-#include "sys/sys.h"
+#include "sys/buffer.h"
 #include "tests/jvm/vm.h"
 #include "text/utf.h"
 

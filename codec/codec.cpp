@@ -14,7 +14,7 @@ namespace {
 
 // Stack scratch size for the in-place forms: the base case of the recursion
 // and the chunk size of the block-swapping rotation.
-constexpr std::size_t scratch_size = 4096;
+constexpr std::size_t kScratchSize = 4096;
 
 void scramble_with(const Kernels& k, const unsigned char* in, std::size_t n,
                    unsigned char* out) noexcept {
@@ -32,7 +32,7 @@ void unscramble_with(const Kernels& k, const unsigned char* in, std::size_t n,
 void swap_ranges(unsigned char* x, unsigned char* y, std::size_t len,
                  unsigned char* scratch) noexcept {
     while (len != 0) {
-        const std::size_t chunk = len < scratch_size ? len : scratch_size;
+        const std::size_t chunk = len < kScratchSize ? len : kScratchSize;
         std::memcpy(scratch, x, chunk);
         std::memcpy(x, y, chunk);
         std::memcpy(y, scratch, chunk);
@@ -50,13 +50,13 @@ void rotate(unsigned char* first, unsigned char* middle, unsigned char* last,
     std::size_t a = static_cast<std::size_t>(middle - first);
     std::size_t b = static_cast<std::size_t>(last - middle);
     while (a != 0 && b != 0) {
-        if (a <= scratch_size) {
+        if (a <= kScratchSize) {
             std::memcpy(scratch, first, a);
             std::memmove(first, middle, b);
             std::memcpy(first + b, scratch, a);
             return;
         }
-        if (b <= scratch_size) {
+        if (b <= kScratchSize) {
             std::memcpy(scratch, middle, b);
             std::memmove(first + b, first, a);
             std::memcpy(first, scratch, b);
@@ -83,7 +83,7 @@ std::size_t split_of(std::size_t n) noexcept { return (n / 2) & ~std::size_t{1};
 
 void scramble_rec(unsigned char* buf, std::size_t n, const Kernels& k,
                   unsigned char* scratch) noexcept {
-    if (n <= scratch_size) {
+    if (n <= kScratchSize) {
         std::memcpy(scratch, buf, n);
         k.scramble(scratch, n, buf, buf + (n + 1) / 2);
         return;
@@ -98,7 +98,7 @@ void scramble_rec(unsigned char* buf, std::size_t n, const Kernels& k,
 
 void unscramble_rec(unsigned char* buf, std::size_t n, const Kernels& k,
                     unsigned char* scratch) noexcept {
-    if (n <= scratch_size) {
+    if (n <= kScratchSize) {
         std::memcpy(scratch, buf, n);
         unscramble_with(k, scratch, n, buf);
         return;
@@ -122,13 +122,13 @@ bool disjoint(const void* in, const void* out, std::size_t n) noexcept {
 
 void scramble_in_place(unsigned char* buf, std::size_t n, const Kernels& k) noexcept {
     if (n == 0) return;  // buf may be null then
-    unsigned char scratch[scratch_size];
+    unsigned char scratch[kScratchSize];
     scramble_rec(buf, n, k, scratch);
 }
 
 void unscramble_in_place(unsigned char* buf, std::size_t n, const Kernels& k) noexcept {
     if (n == 0) return;
-    unsigned char scratch[scratch_size];
+    unsigned char scratch[kScratchSize];
     unscramble_rec(buf, n, k, scratch);
 }
 

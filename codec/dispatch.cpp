@@ -1,49 +1,48 @@
-// Picks the kernel set for the running CPU. Only the paths built for this
-// target (KIV_CODEC_WITH_* from codec/CMakeLists.txt) are referenced.
+// Picks the scramble's kernels for the running CPU, among the paths built for this target
+// (KIV_KERNEL_<SET>, from cmake/Kernels.cmake).
 #include "codec/kernels.h"
 
-#if defined(KIV_CODEC_WITH_NEON) && defined(__arm__) && !defined(__ARM_NEON) && defined(__linux__)
+#if defined(KIV_KERNEL_NEON) && defined(__arm__) && !defined(__ARM_NEON) && defined(__linux__)
 #include <sys/auxv.h>
-#define KIV_CODEC_NEON_BY_HWCAP 1
+#define KIV_KERNEL_NEON_BY_HWCAP 1
 #endif
 
 namespace kiv::codec {
 namespace {
 
-constexpr Kernels scalar_kernels{Path::scalar, &detail::scramble_scalar,
-                                 &detail::unscramble_pairs_scalar};
-#if defined(KIV_CODEC_WITH_SSE2)
-constexpr Kernels sse2_kernels{Path::sse2, &detail::scramble_sse2, &detail::unscramble_pairs_sse2};
+constexpr Kernels kScalar{Path::scalar, &detail::scramble_scalar, &detail::unscramble_pairs_scalar};
+#if defined(KIV_KERNEL_SSE2)
+constexpr Kernels kSse2{Path::sse2, &detail::scramble_sse2, &detail::unscramble_pairs_sse2};
 #endif
-#if defined(KIV_CODEC_WITH_AVX2)
-constexpr Kernels avx2_kernels{Path::avx2, &detail::scramble_avx2, &detail::unscramble_pairs_avx2};
+#if defined(KIV_KERNEL_AVX2)
+constexpr Kernels kAvx2{Path::avx2, &detail::scramble_avx2, &detail::unscramble_pairs_avx2};
 #endif
-#if defined(KIV_CODEC_WITH_NEON)
-constexpr Kernels neon_kernels{Path::neon, &detail::scramble_neon, &detail::unscramble_pairs_neon};
+#if defined(KIV_KERNEL_NEON)
+constexpr Kernels kNeon{Path::neon, &detail::scramble_neon, &detail::unscramble_pairs_neon};
 #endif
 
 bool cpu_runs(Path path) noexcept {
     switch (path) {
         case Path::scalar: return true;
         case Path::sse2:
-#if defined(KIV_CODEC_WITH_SSE2) && (defined(__SSE2__) || defined(__x86_64__))
+#if defined(KIV_KERNEL_SSE2) && (defined(__SSE2__) || defined(__x86_64__))
             return true;
-#elif defined(KIV_CODEC_WITH_SSE2)
+#elif defined(KIV_KERNEL_SSE2)
             return __builtin_cpu_supports("sse2");
 #else
             return false;
 #endif
         case Path::avx2:
-#if defined(KIV_CODEC_WITH_AVX2)
+#if defined(KIV_KERNEL_AVX2)
             // Also false when the OS does not save the YMM registers.
             return __builtin_cpu_supports("avx2");
 #else
             return false;
 #endif
         case Path::neon:
-#if defined(KIV_CODEC_NEON_BY_HWCAP)
+#if defined(KIV_KERNEL_NEON_BY_HWCAP)
             return (getauxval(AT_HWCAP) & (1UL << 12)) != 0;  // HWCAP_NEON on 32-bit ARM
-#elif defined(KIV_CODEC_WITH_NEON)
+#elif defined(KIV_KERNEL_NEON)
             return true;  // arm64, or a 32-bit build where NEON is baseline
 #else
             return false;
@@ -54,22 +53,22 @@ bool cpu_runs(Path path) noexcept {
 
 const Kernels* compiled_kernels(Path path) noexcept {
     switch (path) {
-        case Path::scalar: return &scalar_kernels;
+        case Path::scalar: return &kScalar;
         case Path::sse2:
-#if defined(KIV_CODEC_WITH_SSE2)
-            return &sse2_kernels;
+#if defined(KIV_KERNEL_SSE2)
+            return &kSse2;
 #else
             return nullptr;
 #endif
         case Path::avx2:
-#if defined(KIV_CODEC_WITH_AVX2)
-            return &avx2_kernels;
+#if defined(KIV_KERNEL_AVX2)
+            return &kAvx2;
 #else
             return nullptr;
 #endif
         case Path::neon:
-#if defined(KIV_CODEC_WITH_NEON)
-            return &neon_kernels;
+#if defined(KIV_KERNEL_NEON)
+            return &kNeon;
 #else
             return nullptr;
 #endif
@@ -82,7 +81,7 @@ const Kernels* pick_best() noexcept {
     for (Path path : preferred) {
         if (const Kernels* k = kernels_for(path)) return k;
     }
-    return &scalar_kernels;
+    return &kScalar;
 }
 
 }  // namespace

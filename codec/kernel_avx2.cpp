@@ -20,8 +20,8 @@ namespace {
 
 // Input sizes from which the aligned stream is written non-temporally. The
 // single output stream of unscramble is cheap to keep cached for longer.
-constexpr std::size_t scramble_stream_from = std::size_t{1} << 20;
-constexpr std::size_t unscramble_stream_from = std::size_t{4} << 20;
+constexpr std::size_t kScrambleStreamFrom = std::size_t{1} << 20;
+constexpr std::size_t kUnscrambleStreamFrom = std::size_t{4} << 20;
 
 template <bool Stream>
 inline void store_aligned_stream(unsigned char* p, __m256i v) noexcept {
@@ -75,7 +75,7 @@ void scramble_avx2(const unsigned char* in, std::size_t n, unsigned char* front,
     if (n >= 256) {
         scramble_block<false>(in, front, back, split, one);
         i = 2 * (32 - (reinterpret_cast<std::uintptr_t>(front) & 31));  // front + i/2 aligned
-        if (n >= scramble_stream_from) {
+        if (n >= kScrambleStreamFrom) {
             for (; i + 64 <= n; i += 64)
                 scramble_block<true>(in + i, front + i / 2, back + i / 2, split, one);
             _mm_sfence();
@@ -94,7 +94,7 @@ void unscramble_pairs_avx2(const unsigned char* front, const unsigned char* back
         unscramble_block<false>(front, back, out, one);
         const auto misalign = reinterpret_cast<std::uintptr_t>(out) & 31;
         k = (32 - misalign) / 2;  // out + 2k aligned unless out is odd
-        if (pairs >= unscramble_stream_from / 2 && misalign % 2 == 0) {
+        if (pairs >= kUnscrambleStreamFrom / 2 && misalign % 2 == 0) {
             for (; k + 32 <= pairs; k += 32)
                 unscramble_block<true>(front + k, back + k, out + 2 * k, one);
             _mm_sfence();

@@ -1,5 +1,6 @@
 #pragma once
-// Internal: the per-instruction-set kernels behind codec::scramble and friends.
+// Internal: the per-instruction-set kernels behind codec::scramble and friends, chosen as
+// cmake/Kernels.cmake describes (the same way as text/'s).
 //
 // Every kernel set has the same two entry points:
 //   scramble(in, n, front, back): front[k] = in[2k] + 1 for k < ceil(n/2),

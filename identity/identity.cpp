@@ -1,13 +1,16 @@
 #include "identity/identity.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 #include "codec/codec.h"
+#include "store/lock.h"
 #include "store/store.h"
+#include "sys/sys.h"
 
 namespace kiv::identity {
 
@@ -83,16 +86,19 @@ bool make_plain(const unsigned char* tag, std::size_t tag_len, sys::Buffer& plai
 
 bool get_or_make(const char* path, const unsigned char* tag, std::size_t tag_len,
                  sys::Buffer& scrambled, std::size_t& n) noexcept {
-    Lookup found = lookup(path, tag, tag_len, scrambled, n);
-    if (found == Lookup::found) return true;
-    if (found == Lookup::failed) return false;
-
-    // Making an identity is one step for every caller on this path, in any thread or process:
-    // under the directory's lock, look again, and make one only if still nobody has.
+    // Looking and making are one step for every caller on this path, in any thread or process:
+    // under the directory's lock, which a maker holds until its identity is durable, look, and
+    // make one only if still nobody has. So no identity is handed out that a power cut could take
+    // back, not even one another process has only just published.
     store::DirectoryLock lock(path);
     if (lock.state() == store::DirectoryLock::State::failed) return false;
-    found = lookup(path, tag, tag_len, scrambled, n);
-    if (found == Lookup::found) return true;
+    // An identity found without the lock may be one its maker has not yet made durable.
+    const auto found_one = [&] {
+        if (lock.state() != store::DirectoryLock::State::held) store::sync(path);
+        return true;
+    };
+    Lookup found = lookup(path, tag, tag_len, scrambled, n);
+    if (found == Lookup::found) return found_one();
     if (found == Lookup::failed) return false;
 
     sys::Buffer plain;
@@ -110,7 +116,7 @@ bool get_or_make(const char* path, const unsigned char* tag, std::size_t tag_len
     store::Status saved = store::save(path, plain.get(), len, mode);
     if (saved.code != store::kOk && mode == store::SaveMode::create_new && saved.err == EEXIST) {
         found = lookup(path, tag, tag_len, scrambled, n);
-        if (found == Lookup::found) return true;
+        if (found == Lookup::found) return found_one();
         if (found == Lookup::failed) return false;
         saved = store::save(path, plain.get(), len, store::SaveMode::replace);
     }

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "sys/sys.h"
+#include "sys/buffer.h"
 
 namespace kiv::identity {
 

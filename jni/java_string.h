@@ -1,5 +1,6 @@
 #pragma once
-// How the library takes strings from Java and gives text back.
+// How the library reads the Java strings it is given: emptiness, the VM it runs on, and their
+// characters as ASCII bytes, a bounded slice at a time.
 
 #include <jni.h>
 
@@ -11,30 +12,6 @@ namespace kiv::jni {
 // A String argument is empty when it is null or its modified-UTF-8 length is 0; both cases are
 // always treated alike.
 bool is_empty(JNIEnv* env, jstring s) noexcept;
-
-// Borrows the zero-terminated modified-UTF-8 bytes of a non-null Java string for one scope.
-// When the VM cannot hand them out, get() is null and the exception it raised is cleared, so the
-// caller may go on making JNI calls.
-class StringChars {
-public:
-    StringChars(JNIEnv* env, jstring s) noexcept;
-    ~StringChars();
-    StringChars(const StringChars&) = delete;
-    StringChars& operator=(const StringChars&) = delete;
-
-    explicit operator bool() const noexcept { return chars_ != nullptr; }
-    const char* get() const noexcept { return chars_; }
-    const unsigned char* bytes() const noexcept {
-        return reinterpret_cast<const unsigned char*>(chars_);
-    }
-    std::size_t size() const noexcept { return size_; }
-
-private:
-    JNIEnv* env_;
-    jstring string_;
-    const char* chars_;
-    std::size_t size_;
-};
 
 // True on Android's runtime (ART, and Dalvik before it), which reports JNI 1.6 from GetVersion
 // where desktop VMs report their own, newer version. ART keeps ASCII strings as bytes, so its own
@@ -70,14 +47,5 @@ bool for_each_ascii_slice(JNIEnv* env, jstring s, jsize length, Sink sink) noexc
     }
     return true;
 }
-
-// Makes a Java string of the n bytes at p, where p[n] is 0. Large ASCII text goes through a
-// byte[] (except on Android's runtime, where NewStringUTF is faster), other ASCII text without
-// zero bytes to NewStringUTF unchanged; anything else (other
-// modified UTF-8, standard four-byte UTF-8, stray bytes, zero bytes) is decoded as UTF-8 with
-// U+FFFD for each invalid byte and made with NewString, which gives the units NewStringUTF
-// would for valid modified UTF-8. Needs at most 2n bytes besides the text. Returns null, with no
-// exception left pending, when the VM or the heap runs out of memory.
-jstring new_string(JNIEnv* env, const char* p, std::size_t n) noexcept;
 
 }  // namespace kiv::jni

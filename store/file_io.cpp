@@ -1,19 +1,36 @@
 #include "store/file_io.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 
 #include "codec/codec.h"
+#include "sys/sys.h"
 
 namespace kiv::store {
 
 int open_existing(const char* path) noexcept { return sys::open(path, O_RDWR | O_NOCTTY); }
 
 bool measure(int fd, std::size_t& size, int& err) noexcept {
-    off_t end = sys::lseek(fd, 0, SEEK_END);
-    if (end < 0) {
+    struct stat st;
+    if (sys::fstat(fd, &st) != 0) {
         err = errno;
         return false;
+    }
+    off_t end = st.st_size;
+    if (!S_ISREG(st.st_mode)) {
+        // Anything else is measured by seeking to its end, its position put back afterwards: the
+        // descriptor may share it with the caller's. A pipe cannot seek (ESPIPE).
+        const off_t at = sys::lseek(fd, 0, SEEK_CUR);
+        end = at < 0 ? at : sys::lseek(fd, 0, SEEK_END);
+        if (end < 0) {
+            err = errno;
+            return false;
+        }
+        sys::lseek(fd, at, SEEK_SET);
     }
     // A Java string cannot hold more than 2^31 - 1 bytes; nothing larger is read.
     if (static_cast<std::uint64_t>(end) > static_cast<std::uint64_t>(INT32_MAX)) {
@@ -40,6 +57,25 @@ bool read_exact(int fd, void* buf, std::size_t n, off_t offset, int& err) noexce
         p += got;
         n -= static_cast<std::size_t>(got);
         offset += got;
+    }
+    return true;
+}
+
+bool write_all(int fd, const unsigned char* p, std::size_t n, int& err, off_t offset) noexcept {
+    while (n > 0) {
+        ssize_t done = offset < 0 ? sys::write(fd, p, n) : sys::pwrite(fd, p, n, offset);
+        if (done < 0) {
+            if (errno == EINTR) continue;
+            err = errno;
+            return false;
+        }
+        if (done == 0) {
+            err = ENOSPC;
+            return false;
+        }
+        p += done;
+        n -= static_cast<std::size_t>(done);
+        if (offset >= 0) offset += done;
     }
     return true;
 }

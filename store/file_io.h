@@ -1,9 +1,11 @@
 #pragma once
-// Internal to the store: opening, measuring and reading stored files.
+// Internal to the store: opening, measuring, reading and writing stored files.
+
+#include <sys/types.h>
 
 #include <cstddef>
 
-#include "sys/sys.h"
+#include "sys/fd.h"
 
 namespace kiv::store {
 
@@ -11,13 +13,18 @@ namespace kiv::store {
 // and be writable too. Returns -1 with errno set on failure.
 int open_existing(const char* path) noexcept;
 
-// The size of an open file, found by seeking to its end. False, with err set, when it cannot be
-// determined (a pipe) or is too large to be held in memory and handed to Java (ENOMEM).
+// The size of an open file, from its status, or for anything but a regular file by seeking to its
+// end and back, so that its position is left as it was. False, with err set, when it cannot be
+// determined (a pipe: ESPIPE) or is too large to be held in memory and handed to Java (ENOMEM).
 bool measure(int fd, std::size_t& size, int& err) noexcept;
 
 // Reads exactly n bytes at offset into buf. False with err set on failure; a file that ends
 // early counts as an I/O error (EIO).
 bool read_exact(int fd, void* buf, std::size_t n, off_t offset, int& err) noexcept;
+
+// Writes all n bytes at p to fd: at the file position, or from `offset` on where one is given.
+// False with err set on failure; a write that makes no progress counts as a full disk (ENOSPC).
+bool write_all(int fd, const unsigned char* p, std::size_t n, int& err, off_t offset = -1) noexcept;
 
 // Reads the n stored bytes of a scrambled file and writes its n plain bytes to out, using no
 // other heap memory.

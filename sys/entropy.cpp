@@ -1,3 +1,8 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "sys/sys.h"
 
 #if defined(__ANDROID__)
@@ -5,6 +10,8 @@
 #elif defined(__linux__)
 #include <sys/random.h>
 #endif
+
+#include "sys/fault.h"
 
 namespace kiv::sys {
 

@@ -1,7 +1,11 @@
+// The text conversions' entry points: which bytes are ASCII or modified UTF-8, the size of a
+// text's modified UTF-8 form, and the decoder and encoder the running CPU supports (kernels.h).
 #include "text/utf.h"
 
 #include <cstdint>
 #include <cstring>
+
+#include "text/kernels.h"
 
 namespace kiv::text {
 
@@ -74,6 +78,27 @@ bool is_modified_utf8(const unsigned char* p, std::size_t n) noexcept {
         i += len;
     }
     return true;
+}
+
+Utf16Size measure_utf16(const char16_t* units, std::size_t n) noexcept {
+    // Branch-free, so that the compiler can vectorise it.
+    std::size_t extra = 0;
+    unsigned surrogates = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned c = units[i];
+        extra += static_cast<std::size_t>(((c - 1) & 0xFFFF) >= 0x7F) + (c >= 0x800);
+        surrogates |= static_cast<unsigned>((c & 0xF800) == 0xD800);
+    }
+    return {n + extra, surrogates != 0};
+}
+
+std::size_t decode_utf8(const unsigned char* p, std::size_t n, char16_t* out) noexcept {
+    return best_kernels().decode(p, n, out);
+}
+
+std::size_t encode_modified_utf8(const char16_t* units, std::size_t n,
+                                 unsigned char* out) noexcept {
+    return best_kernels().encode(units, n, out);
 }
 
 }  // namespace kiv::text

@@ -1,7 +1,8 @@
 # The Android archive (KIV_AAR=ON, a host build): packages the libraries that the android-<abi>
 # presets built in KIV_ANDROID_BUILDS/<abi>/ into kiv-native-lib-<version>.aar, a local Maven
 # repository beside it and native-debug-symbols.zip, and tests all of it (ctest): check-so and
-# the export check on every shipped library, then the archive's entries (check-aar.cmake).
+# the export check on every shipped library, that installing an Android build installs nothing,
+# then the archive's entries and the repository's files (check-aar.cmake).
 #
 # The version is the project's. Needs the JDK (javac for classes.jar, jar for the archives) and
 # llvm-19 (strip, readelf, nm); check-so comes from KIV_ANDROID_SYSROOT_TOOLS, the folder whose
@@ -38,7 +39,9 @@ set(_kiv_riscv64 riscv64-linux-android 35 RISC-V)
 set(_out "${CMAKE_BINARY_DIR}")
 set(_name kiv-native-lib-${PROJECT_VERSION})
 set(_aar "${_out}/${_name}.aar")
-set(_maven_dir "${_out}/maven/com/zelk/kiv/kiv-native-lib/${PROJECT_VERSION}")
+set(_maven "${_out}/maven")
+set(_maven_artifact "${_maven}/com/zelk/kiv/kiv-native-lib")
+set(_maven_dir "${_maven_artifact}/${PROJECT_VERSION}")
 set(_symbols "${_out}/native-debug-symbols.zip")
 set(_libs "")
 set(_abi_table "")
@@ -51,7 +54,8 @@ string(REPLACE ";" "|" _abi_arg "${_abi_table}")
 
 set(_here "${CMAKE_CURRENT_LIST_DIR}")
 add_custom_command(
-  OUTPUT "${_aar}" "${_maven_dir}/${_name}.aar" "${_maven_dir}/${_name}.pom" "${_symbols}"
+  OUTPUT "${_aar}" "${_maven_dir}/${_name}.aar" "${_maven_dir}/${_name}.pom"
+         "${_maven_artifact}/maven-metadata.xml" "${_symbols}"
   COMMAND ${CMAKE_COMMAND}
           "-DVERSION=${PROJECT_VERSION}" "-DABIS=${_abi_arg}" "-DBUILDS=${KIV_ANDROID_BUILDS}"
           "-DCLASSES_JAR=${KIV_AAR_CLASSES_JAR}" "-DPROGUARD=${KIV_AAR_PROGUARD}"
@@ -61,6 +65,7 @@ add_custom_command(
   DEPENDS ${_libs} "${KIV_AAR_CLASSES_JAR}" "${KIV_AAR_PROGUARD}"
           "${PROJECT_SOURCE_DIR}/include/kiv/codec.h" "${_here}/package-aar.cmake"
           "${_here}/zip.cmake" "${_here}/AndroidManifest.xml.in" "${_here}/kiv-native-lib.pom.in"
+          "${_here}/maven-metadata.xml.in"
   COMMENT "Packaging ${_name}.aar, its Maven repository and native-debug-symbols.zip"
   VERBATIM)
 add_custom_target(kiv-aar ALL DEPENDS "${_aar}" "${_symbols}")
@@ -83,6 +88,10 @@ foreach(abi IN LISTS KIV_ANDROID_ABIS)
   add_test(NAME library_exports_${abi}
     COMMAND ${CMAKE_COMMAND} "-DLIBRARY=${_shipped}" "-DNM=${KIV_LLVM_NM}"
             "-DREADELF=${KIV_LLVM_READELF}" -P "${PROJECT_SOURCE_DIR}/tests/check_exports.cmake")
+  # cmake --install of an Android build installs nothing: apps take the library from the archive.
+  add_test(NAME installs_nothing_${abi}
+    COMMAND ${CMAKE_COMMAND} "-DBUILD=${KIV_ANDROID_BUILDS}/${abi}" "-DPREFIX=${_out}/install-${abi}"
+            -DEXPECTED= -P "${PROJECT_SOURCE_DIR}/tests/install/check_install.cmake")
 endforeach()
 
 set(_machines "")
@@ -93,7 +102,7 @@ endforeach()
 string(REPLACE ";" "|" _machines_arg "${_machines}")
 add_test(NAME aar_contents
   COMMAND ${CMAKE_COMMAND}
-    "-DAAR=${_aar}" "-DMAVEN_DIR=${_maven_dir}" "-DSYMBOLS=${_symbols}" "-DVERSION=${PROJECT_VERSION}"
+    "-DAAR=${_aar}" "-DMAVEN=${_maven}" "-DSYMBOLS=${_symbols}" "-DVERSION=${PROJECT_VERSION}"
     "-DABIS=${_abi_arg}" "-DMACHINES=${_machines_arg}" "-DREADELF=${KIV_LLVM_READELF}"
     "-DRULES=${PROJECT_SOURCE_DIR}/java/proguard-rules.pro"
     "-DHEADER=${PROJECT_SOURCE_DIR}/include/kiv/codec.h" "-DWORK=${_out}/check-aar"

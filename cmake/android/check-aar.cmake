@@ -1,9 +1,10 @@
 # Checks the Android archive as an app's build will read it: exactly the expected entries; each
 # library stripped, of its folder's machine and carrying its folder's API level; classes.jar of
 # Java 8 class files; proguard.txt the shipped rules; the manifest, R.txt and the prefab metadata;
-# the Maven repository's copy and .pom; native-debug-symbols.zip with the same libraries unstripped.
+# the Maven repository: exactly the .aar's copy, its .pom and maven-metadata.xml, each with its four
+# checksum files; native-debug-symbols.zip with the same libraries unstripped.
 #
-#   cmake -DAAR=... -DMAVEN_DIR=... -DSYMBOLS=... -DVERSION=... -DABIS=abi:api|... \
+#   cmake -DAAR=... -DMAVEN=<repository root> -DSYMBOLS=... -DVERSION=... -DABIS=abi:api|... \
 #         -DMACHINES=abi=machine|... -DREADELF=... -DRULES=... -DHEADER=... -DWORK=... -P check-aar.cmake
 string(REPLACE "|" ";" ABIS "${ABIS}")
 string(REPLACE "|" ";" MACHINES "${MACHINES}")
@@ -140,16 +141,45 @@ foreach(entry IN LISTS ABIS)
     "native-debug-symbols.zip: ${abi} build ID ${CMAKE_MATCH_1}, shipped ${id}")
 endforeach()
 
-set(pom "${MAVEN_DIR}/kiv-native-lib-${VERSION}.pom")
+# The Maven repository: these files and no others; the .pom and the metadata name this artifact
+# and version; every checksum file holds its file's digest, lower-case hex and nothing else.
+set(artifact com/zelk/kiv/kiv-native-lib)
+set(published ${artifact}/maven-metadata.xml ${artifact}/${VERSION}/kiv-native-lib-${VERSION}.aar
+  ${artifact}/${VERSION}/kiv-native-lib-${VERSION}.pom)
+set(expected_maven "")
+foreach(f IN LISTS published)
+  list(APPEND expected_maven ${f} ${f}.md5 ${f}.sha1 ${f}.sha256 ${f}.sha512)
+endforeach()
+list(SORT expected_maven)
+file(GLOB_RECURSE found RELATIVE "${MAVEN}" "${MAVEN}/*")
+list(SORT found)
+expect("found STREQUAL expected_maven" "files of ${MAVEN}:\n    ${found}\n  expected:\n    ${expected_maven}")
+
+set(pom "${MAVEN}/${artifact}/${VERSION}/kiv-native-lib-${VERSION}.pom")
 file(READ "${pom}" pom_text)
 expect("pom_text MATCHES \"<groupId>com.zelk.kiv</groupId>\" AND pom_text MATCHES \"<artifactId>kiv-native-lib</artifactId>\" AND pom_text MATCHES \"<version>${VERSION}</version>\" AND pom_text MATCHES \"<packaging>aar</packaging>\""
   "${pom}: not com.zelk.kiv:kiv-native-lib:${VERSION} of packaging aar")
+set(metadata "${MAVEN}/${artifact}/maven-metadata.xml")
+file(READ "${metadata}" metadata_text)
+string(REGEX REPLACE "[ \n]+" " " metadata_text "${metadata_text}")
+expect("metadata_text MATCHES \"<metadata> <groupId>com.zelk.kiv</groupId> <artifactId>kiv-native-lib</artifactId> <versioning> <latest>${VERSION}</latest> <release>${VERSION}</release> <versions> <version>${VERSION}</version> </versions> <lastUpdated>19800201000000</lastUpdated> </versioning> </metadata>\""
+  "${metadata}: not com.zelk.kiv:kiv-native-lib with ${VERSION} alone, updated at the archives' fixed time")
 file(SHA256 "${AAR}" aar_sum)
-file(SHA256 "${MAVEN_DIR}/kiv-native-lib-${VERSION}.aar" maven_sum)
+file(SHA256 "${MAVEN}/${artifact}/${VERSION}/kiv-native-lib-${VERSION}.aar" maven_sum)
 expect("aar_sum STREQUAL maven_sum" "the Maven repository's .aar differs from ${AAR}")
+foreach(f IN LISTS published)
+  foreach(algorithm MD5 SHA1 SHA256 SHA512)
+    string(TOLOWER "${algorithm}" extension)
+    file(${algorithm} "${MAVEN}/${f}" digest)
+    file(READ "${MAVEN}/${f}.${extension}" written)
+    expect("written STREQUAL digest"
+      "${f}.${extension} holds '${written}', not the ${algorithm} digest ${digest}")
+  endforeach()
+endforeach()
 
 if(errors)
   message(FATAL_ERROR "the Android archive is not as expected:${errors}")
 endif()
 list(LENGTH expected count)
-message(STATUS "${AAR}: the ${count} expected entries, as expected")
+list(LENGTH expected_maven maven_count)
+message(STATUS "${AAR}: the ${count} expected entries, as expected; ${MAVEN}: the ${maven_count} expected files")

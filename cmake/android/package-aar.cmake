@@ -5,10 +5,15 @@
 #                                 jni/<abi>/libkiv-native-lib.so (stripped), and prefab/: the
 #                                 package kiv-native-lib with one module of the same name, its
 #                                 header and per ABI abi.json beside the stripped library
+#   maven/com/zelk/kiv/kiv-native-lib/            maven-metadata.xml (the versions held)
 #   maven/com/zelk/kiv/kiv-native-lib/<version>/  the .aar and its .pom
 #   native-debug-symbols.zip      <abi>/libkiv-native-lib.so as built, unstripped
 #
-# ABIS is "abi:api|abi:api|...". Every archive is reproducible (zip.cmake).
+# Beside each file of the Maven repository, its .md5, .sha1, .sha256 and .sha512: the digest in
+# lower-case hex, nothing else, as Maven and Gradle write and read them.
+#
+# ABIS is "abi:api|abi:api|...". Every archive is reproducible (zip.cmake), and so is the Maven
+# repository: its metadata carries the archives' fixed timestamp, not the time of the build.
 string(REPLACE "|" ";" ABIS "${ABIS}")
 set(name kiv-native-lib-${VERSION})
 set(here "${CMAKE_CURRENT_LIST_DIR}")
@@ -73,7 +78,18 @@ foreach(pair "${aar}=${OUT}/${name}.aar" "${symbols}=${OUT}/native-debug-symbols
   endif()
 endforeach()
 
-set(maven "${OUT}/maven/com/zelk/kiv/kiv-native-lib/${VERSION}")
+set(artifact "${OUT}/maven/com/zelk/kiv/kiv-native-lib")
+set(maven "${artifact}/${VERSION}")
 file(REMOVE_RECURSE "${OUT}/maven")
 configure_file("${OUT}/${name}.aar" "${maven}/${name}.aar" COPYONLY)
 configure_file("${here}/kiv-native-lib.pom.in" "${maven}/${name}.pom" @ONLY)
+# lastUpdated (yyyyMMddHHmmss, UTC): zip.cmake's fixed date.
+set(LAST_UPDATED 19800201000000)
+configure_file("${here}/maven-metadata.xml.in" "${artifact}/maven-metadata.xml" @ONLY)
+foreach(file "${maven}/${name}.aar" "${maven}/${name}.pom" "${artifact}/maven-metadata.xml")
+  foreach(algorithm MD5 SHA1 SHA256 SHA512)
+    string(TOLOWER "${algorithm}" extension)
+    file(${algorithm} "${file}" digest)
+    file(WRITE "${file}.${extension}" "${digest}")
+  endforeach()
+endforeach()

@@ -18,8 +18,8 @@
 #include <memory>
 #include <vector>
 
+#include "text/kernels.h"
 #include "text/utf.h"
-#include "text/utf_kernels.h"
 
 namespace {
 
@@ -143,9 +143,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     for (kiv::text::Path path :
          {kiv::text::Path::scalar, kiv::text::Path::ssse3, kiv::text::Path::neon}) {
+        const kiv::text::Kernels* k = kiv::text::kernels_for(path);
+        if (k == nullptr) continue;
         std::unique_ptr<char16_t[]> path_units(new char16_t[size == 0 ? 1 : size]);
-        std::size_t count = 0;
-        if (!kiv::text::decode_utf8_on(path, data, size, path_units.get(), count)) continue;
+        const std::size_t count = k->decode(data, size, path_units.get());
         if (count != n) fail("a decoder's unit count differs from the reference", data, size);
         for (std::size_t i = 0; i < n; ++i) {
             if (path_units[i] != expected[i])
@@ -177,10 +178,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             fail("encode_modified_utf8 size differs", data, size);
         for (kiv::text::Path path :
              {kiv::text::Path::scalar, kiv::text::Path::ssse3, kiv::text::Path::neon}) {
-            std::size_t count = 0;
-            if (!kiv::text::encode_modified_utf8_on(path, text.data(), text.size(), encoded.get(),
-                                                    count))
-                continue;
+            const kiv::text::Kernels* k = kiv::text::kernels_for(path);
+            if (k == nullptr) continue;
+            const std::size_t count = k->encode(text.data(), text.size(), encoded.get());
             if (count != bytes.size()) fail("an encoder's size differs", data, size);
             for (std::size_t i = 0; i < bytes.size(); ++i) {
                 if (encoded[i] != bytes[i])

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "sys/sys.h"
+#include "sys/fault.h"
 
 namespace kiv::test::fault {
 

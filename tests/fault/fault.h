@@ -4,6 +4,7 @@
 // on every thread, the way a platform refuses them (Android's SELinux refusing link(), an old
 // kernel without renameat2).
 
+#include <cerrno>
 #include <set>
 #include <string>
 #include <vector>
@@ -35,6 +36,21 @@ public:
     ~Platform();
     Platform(const Platform&) = delete;
     Platform& operator=(const Platform&) = delete;
+};
+
+// The platforms an identity must be made right on: a desktop, Android (SELinux refuses hard
+// links to apps, and before API 30 there is no renameat2), and file systems without locks (NFS
+// refuses an exclusive lock of a directory with EBADF; injected, as no NFS mount is at hand).
+struct PlatformCase {
+    const char* what;
+    std::vector<Refusal> refusals;
+    bool locks;
+};
+inline const std::vector<PlatformCase> kPlatforms = {
+    {"desktop", {}, true},
+    {"Android", {{"link", EACCES}, {"renameat2", ENOSYS}}, true},
+    {"no locks", {{"flock", ENOLCK}}, false},
+    {"NFS", {{"flock", EBADF}}, false},
 };
 
 }  // namespace kiv::test::fault

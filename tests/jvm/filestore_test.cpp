@@ -1,6 +1,7 @@
 // writeFile, readFile and queryFile through a real JVM: every status code with its exact
 // message, produced by real files and real C library errors wherever one exists.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <set>
 
@@ -27,6 +29,10 @@ protected:
 const std::string kSaved = "保存成功";
 const std::string kPathEmpty = "路径为空";
 const std::string kNoFile = "文件不存在";
+
+// A message followed by the C library's own description of err (glibc and bionic word some
+// differently).
+std::string with_error(const char* text, int err) { return text + std::string(std::strerror(err)); }
 
 TEST_F(FileStore, SavesScrambledBytesAndReadsThemBack) {
     EXPECT_EQ(write_file("abc", file).code, 200);
@@ -168,7 +174,7 @@ TEST_F(FileStore, EmptyContentDeletes) {
         {"missing file in a writable directory", [&] { return dir / "never"; }, 603,
          "内容为空，删除文件成功", true},
         {"missing directory", [&] { return dir / "no/such/file"; }, 604,
-         "内容为空，删除文件失败：No such file or directory", true},
+         with_error("内容为空，删除文件失败：", ENOENT), true},
         {"empty directory",
          [&] {
              mkdir((dir / "empty").c_str(), 0755);
@@ -181,7 +187,7 @@ TEST_F(FileStore, EmptyContentDeletes) {
              write_bytes(dir / "full/x", "x");
              return dir / "full";
          },
-         604, "内容为空，删除文件失败：Directory not empty", false},
+         604, with_error("内容为空，删除文件失败：", ENOTEMPTY), false},
     };
     for (const auto& c : cases) {
         for (const std::optional<std::string>& content :
@@ -220,10 +226,10 @@ TEST_F(FileStore, MissingAndEmptyFiles) {
 TEST_F(FileStore, SaveThatCannotOpenReports606AndLeavesNothing) {
     Report r = write_file("abc", dir / "no/such/file");
     EXPECT_EQ(r.code, 606);
-    EXPECT_EQ(r.msg, "打开文件失败：No such file or directory");
+    EXPECT_EQ(r.msg, with_error("打开文件失败：", ENOENT));
     r = write_file("abc", dir.path());
     EXPECT_EQ(r.code, 606);
-    EXPECT_EQ(r.msg, "打开文件失败：Is a directory");
+    EXPECT_EQ(r.msg, with_error("打开文件失败：", EISDIR));
     EXPECT_EQ(dir.others({}), std::vector<std::string>{});
 }
 
@@ -232,10 +238,10 @@ TEST_F(FileStore, SaveThatCannotOpenReports606AndLeavesNothing) {
 TEST_F(FileStore, DeviceWritesInPlaceWithTheStreamsReports) {
     Report r = write_file("abc", "/dev/full");
     EXPECT_EQ(r.code, 608);
-    EXPECT_EQ(r.msg, "关闭文件失败：No space left on device");
+    EXPECT_EQ(r.msg, with_error("关闭文件失败：", ENOSPC));
     r = write_file(std::string(4096, 'x'), "/dev/full");
     EXPECT_EQ(r.code, 607);
-    EXPECT_EQ(r.msg, "写入失败：No space left on device");
+    EXPECT_EQ(r.msg, with_error("写入失败：", ENOSPC));
     EXPECT_EQ(write_file("abc", "/dev/null").code, 200);
 }
 
@@ -244,7 +250,7 @@ TEST_F(FileStore, PipeCannotBeMeasured) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
     Report r = read_file(fifo);
     EXPECT_EQ(r.code, 704);
-    EXPECT_EQ(r.msg, "读取内容失败：Illegal seek");
+    EXPECT_EQ(r.msg, with_error("读取内容失败：", ESPIPE));
     EXPECT_EQ(query_file(fifo).code, 200);  // an unmeasurable size counts as not empty
 }
 
@@ -263,43 +269,66 @@ TEST_F(FileStore, FileThatIsReadableButNotWritableCountsAsMissing) {
     EXPECT_EQ(r.msg, kNoFile);
     EXPECT_EQ(q.code, 803);
     EXPECT_EQ(w.code, 606);
-    EXPECT_EQ(w.msg, "打开文件失败：Permission denied");
+    EXPECT_EQ(w.msg, with_error("打开文件失败：", EACCES));
     EXPECT_EQ(read_file(file).msg, "keep me");
 }
 
-// Apps hand native code "/proc/self/fd/N" for a file they hold open (from a content URI): the
-// file may sit in a directory the caller cannot search, or be deleted already. Saves, reads and
-// identities reach the descriptor's own file, which the app then reads the new text from, and
-// nothing is made in the file's directory.
-TEST_F(FileStore, OpenFilesLinksAreWrittenThroughTheDescriptor) {
+// Apps hand native code "/proc/self/fd/N" (or "/dev/fd/N") for a file they hold open from a
+// content URI: often another app's file (its owner's, mode 0600, in a directory the caller
+// cannot enter), or one deleted already. The descriptor is the caller's only right to it:
+// saves, reads, queries and identities act through it, with exactly the rights it was opened
+// with, leave its position and flags alone, and make nothing in the file's directory.
+TEST_F(FileStore, OpenFilesLinksActThroughTheDescriptor) {
+    enum class Link { proc_self, dev_fd, proc_pid };
     struct Case {
         const char* what;
-        std::string dir;
         mode_t dir_mode;
+        mode_t file_mode;
+        int flags;          // how the app opened the file
         bool deleted;       // unlinked once open
-        bool unprivileged;  // the calls are made as a user who may not search the directory
+        bool unprivileged;  // the calls are made by a user with no right to the file but this
+        Link link;
+        int save;  // what writeFile answers; the file is read back (and queried) if it could be
+        int read;  // what readFile answers
     };
     const std::vector<Case> cases = {
-        {"reachable directory", dir / "open", 0755, false, false},
-        {"directory the caller cannot search", dir / "private", 0700, false, true},
-        {"deleted file", dir / "gone", 0755, true, false},
+        {"reachable directory", 0755, 0666, O_RDWR, false, false, Link::proc_self, 200, 200},
+        {"directory the caller cannot search", 0700, 0666, O_RDWR, false, true, Link::proc_self,
+         200, 200},
+        {"deleted file", 0755, 0666, O_RDWR, true, false, Link::proc_self, 200, 200},
+        {"another app's file", 0700, 0600, O_RDWR, false, true, Link::proc_self, 200, 200},
+        {"another app's file by /dev/fd", 0700, 0600, O_RDWR, false, true, Link::dev_fd, 200, 200},
+        {"another app's file by /proc/<pid>/fd", 0700, 0600, O_RDWR, false, true, Link::proc_pid,
+         200, 200},
+        {"descriptor opened to append", 0700, 0600, O_RDWR | O_APPEND, false, true, Link::proc_self,
+         200, 200},
+        {"read-only descriptor", 0700, 0600, O_RDONLY, false, true, Link::proc_self, 606, 200},
+        {"write-only descriptor", 0700, 0600, O_WRONLY, false, true, Link::proc_self, 200, 703},
     };
+    const std::string old_bytes = model_scramble("the old text");
     for (const auto& c : cases) {
-        ASSERT_EQ(mkdir(c.dir.c_str(), 0755), 0) << c.what;
-        const std::string target = c.dir + "/note";
-        write_bytes(target, model_scramble("the old text"));
-        chmod(target.c_str(), 0666);
-        OpenFile open_file(target);
-        ASSERT_TRUE(open_file.is_open()) << c.what;
+        const std::string where = dir / (std::string("case-") + std::to_string(&c - &cases[0]));
+        ASSERT_EQ(mkdir(where.c_str(), 0755), 0) << c.what;
+        const std::string target = where + "/note";
+        write_bytes(target, old_bytes);
+        chmod(target.c_str(), c.file_mode);
+        OpenFile open_file(target, c.flags);
+        OpenFile witness(target, O_RDONLY);  // what the file holds, seen by its owner
+        ASSERT_TRUE(open_file.is_open() && witness.is_open()) << c.what;
         if (c.deleted) unlink(target.c_str());
-        chmod(c.dir.c_str(), c.dir_mode);
-        const std::string path = open_file.path();
+        chmod(where.c_str(), c.dir_mode);
+        const std::string path =
+            c.link == Link::dev_fd ? open_file.dev_fd_path()
+            : c.link == Link::proc_pid
+                ? "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(open_file.fd())
+                : open_file.path();
+        ASSERT_EQ(lseek(open_file.fd(), 3, SEEK_SET), 3);
         Report w, r, q;
         std::string written;
         std::optional<std::string> id, again;
         const auto calls = [&] {
             w = write_file("the new text", path);
-            written = open_file.text();
+            written = witness.text();
             r = read_file(path);
             q = query_file(path);
             id = identity("tag", path);
@@ -311,22 +340,64 @@ TEST_F(FileStore, OpenFilesLinksAreWrittenThroughTheDescriptor) {
             std::printf("%s: skipped, needs root to switch to an unprivileged user\n", c.what);
             continue;
         }
-        chmod(c.dir.c_str(), 0755);
-        EXPECT_EQ(w.code, 200) << c.what << ": " << w.msg.value_or("");
-        EXPECT_EQ(written, model_scramble("the new text")) << c.what;
-        EXPECT_EQ(r.code, 200) << c.what;
-        EXPECT_EQ(r.msg, "the new text") << c.what;
-        EXPECT_EQ(q.code, 200) << c.what;
-        ASSERT_TRUE(id.has_value()) << c.what;
-        EXPECT_NE(model_unscramble(*id).find("tag"), std::string::npos) << c.what;
-        EXPECT_EQ(open_file.text(), *id) << c.what;
-        EXPECT_EQ(again, id) << c.what;
+        chmod(where.c_str(), 0755);
+        const bool saved = c.save == 200;
+        EXPECT_EQ(w.code, c.save) << c.what << ": " << w.msg.value_or("");
+        if (!saved) {
+            EXPECT_EQ(w.msg, std::string("打开文件失败：") + std::strerror(EBADF)) << c.what;
+        }
+        EXPECT_EQ(written, saved ? model_scramble("the new text") : old_bytes) << c.what;
+        EXPECT_EQ(r.code, c.read) << c.what;
+        EXPECT_EQ(r.msg, c.read != 200 ? kNoFile
+                         : saved       ? "the new text"
+                                       : "the old text")
+            << c.what;
+        EXPECT_EQ(q.code, c.read == 200 ? 200 : 803) << c.what;
+        // An identity needs both reading and writing.
+        if (saved && c.read == 200) {
+            ASSERT_TRUE(id.has_value()) << c.what;
+            EXPECT_NE(model_unscramble(*id).find("tag"), std::string::npos) << c.what;
+            EXPECT_EQ(witness.text(), *id) << c.what;
+            EXPECT_EQ(again, id) << c.what;
+        } else {
+            EXPECT_EQ(id, std::nullopt) << c.what;
+            EXPECT_EQ(witness.text(), written) << c.what;
+        }
+        // The app's own descriptor is as it left it.
+        EXPECT_EQ(lseek(open_file.fd(), 0, SEEK_CUR), 3) << c.what;
+        EXPECT_EQ(fcntl(open_file.fd(), F_GETFL) & O_APPEND, c.flags & O_APPEND) << c.what;
         std::vector<std::string> names;
-        for (const auto& e : std::filesystem::directory_iterator(c.dir))
+        for (const auto& e : std::filesystem::directory_iterator(where))
             names.push_back(e.path().filename().string());
         EXPECT_EQ(names, c.deleted ? std::vector<std::string>{} : std::vector<std::string>{"note"})
             << c.what;
     }
+}
+
+// A provider that streams a document hands out a pipe: a save writes the scrambled bytes into it
+// once, in order; a read cannot measure it (704, as for a named FIFO), a query counts it as not
+// empty.
+TEST_F(FileStore, PipesHandedOverAsDescriptors) {
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    const std::string text(3000, 'p');  // fits in the pipe: the save does not wait for a reader
+    Report w, r, q;
+    const auto calls = [&] {
+        w = write_file(text, "/proc/self/fd/" + std::to_string(ends[1]));
+        r = read_file("/proc/self/fd/" + std::to_string(ends[0]));
+        q = query_file("/dev/fd/" + std::to_string(ends[0]));
+    };
+    if (!as_unprivileged_user(calls)) calls();  // the pipe is root's: only the descriptor opens it
+    close(ends[1]);
+    std::string got;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(ends[0], buf, sizeof buf)) > 0;) got.append(buf, n);
+    close(ends[0]);
+    EXPECT_EQ(w.code, 200) << w.msg.value_or("");
+    EXPECT_EQ(got, model_scramble(text));
+    EXPECT_EQ(r.code, 704);
+    EXPECT_EQ(r.msg, std::string("读取内容失败：") + std::strerror(ESPIPE));
+    EXPECT_EQ(q.code, 200);
 }
 
 // Runs fn with the process's file-size limit at `bytes`, so that a write past it fails with
@@ -367,7 +438,7 @@ TEST_F(FileStore, FailedSaveKeepsTheOldTextAndLeavesNoTemporaryFile) {
         Report r;
         with_file_size_limit(4096, [&] { r = write_file(std::string(10000, 'n'), path); });
         EXPECT_EQ(r.code, 607) << name.size() << "-byte name in " << where.size() << "-byte dir";
-        EXPECT_EQ(r.msg, "写入失败：File too large");
+        EXPECT_EQ(r.msg, with_error("写入失败：", EFBIG));
         EXPECT_EQ(read_file(path).msg, "the old text");
         std::vector<std::string> left;
         for (const auto& e : std::filesystem::directory_iterator(where)) {
@@ -413,7 +484,7 @@ TEST_F(FileStore, FailedInPlaceSaveKeepsTheOldText) {
         }
         chmod(c.dir.c_str(), 0755);
         EXPECT_EQ(r.code, 607) << c.what;
-        EXPECT_EQ(r.msg, "写入失败：File too large") << c.what;
+        EXPECT_EQ(r.msg, with_error("写入失败：", EFBIG)) << c.what;
         EXPECT_EQ(read_bytes(target), model_scramble("the old text")) << c.what;
         std::vector<std::string> names;
         for (const auto& e : std::filesystem::directory_iterator(c.dir))

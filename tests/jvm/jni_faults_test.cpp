@@ -3,7 +3,8 @@
 // a healthy VM fail these calls, so the failures are injected: the calling thread's JNI
 // function table is swapped for a copy with one entry replaced, and the library's exported
 // function is called directly with that environment. The same swap, with entries that only
-// count their calls, shows which path long texts take on each VM.
+// count their calls, shows which path long texts take on each VM, and that the entry points
+// leave no local reference behind.
 
 #include <dlfcn.h>
 
@@ -60,6 +61,39 @@ jobject counting_new_object_v(JNIEnv* e, jclass c, jmethodID m, va_list args) {
 jstring counting_new_string_utf(JNIEnv* e, const char* utf) {
     ++g_path_calls.new_string_utf;
     return g_real->NewStringUTF(e, utf);
+}
+
+// Local references made and not yet deleted, counted over every JNI function the library makes
+// them with. Called directly (not by the VM, which frees them on return), an entry point that
+// leaves some behind lets them pile up in its caller's frame.
+int g_live_refs = 0;
+
+template <typename R>
+R counted(R ref) {
+    if (ref != nullptr) ++g_live_refs;
+    return ref;
+}
+jclass counting_find_class(JNIEnv* e, const char* name) {
+    return counted(g_real->FindClass(e, name));
+}
+jclass counting_get_object_class(JNIEnv* e, jobject o) {
+    return counted(g_real->GetObjectClass(e, o));
+}
+jbyteArray counting_new_byte_array(JNIEnv* e, jsize n) {
+    return counted(g_real->NewByteArray(e, n));
+}
+jobject counting_new_object_ref(JNIEnv* e, jclass c, jmethodID m, va_list args) {
+    return counted(g_real->NewObjectV(e, c, m, args));
+}
+jstring counting_new_string(JNIEnv* e, const jchar* units, jsize n) {
+    return counted(g_real->NewString(e, units, n));
+}
+jstring counting_new_string_utf_ref(JNIEnv* e, const char* utf) {
+    return counted(g_real->NewStringUTF(e, utf));
+}
+void counting_delete_local_ref(JNIEnv* e, jobject ref) {
+    if (ref != nullptr) --g_live_refs;
+    g_real->DeleteLocalRef(e, ref);
 }
 
 // Runs fn with the calling thread's JNI functions replaced by `table` for its duration.
@@ -219,6 +253,61 @@ TEST_F(JniFaults, LongTextsTakeTheFasterPathOfTheirVm) {
             EXPECT_EQ(got.new_string_utf, want.new_string_utf) << c.what << ", " << what;
         }
     }
+}
+
+// Every entry point gives back every local reference it made, but for the string it returns, on
+// each way a text takes (short and long ASCII, long CJK, a deletion, a missing file).
+TEST_F(JniFaults, EntryPointsLeaveNoLocalReferenceBehind) {
+    auto write = exported<WriteFn>("Java_com_zelk_kiv_jni_NativeLoader_writeFile");
+    auto read = exported<ReadFn>("Java_com_zelk_kiv_jni_NativeLoader_readFile");
+    auto query = exported<ReadFn>("Java_com_zelk_kiv_jni_NativeLoader_queryFile");
+    auto identity =
+        exported<IdentityFn>("Java_com_zelk_kiv_jni_NativeLoader_getDeviceIdentification");
+    JNINativeInterface_ table = *env()->functions;
+    table.FindClass = counting_find_class;
+    table.GetObjectClass = counting_get_object_class;
+    table.NewByteArray = counting_new_byte_array;
+    table.NewObjectV = counting_new_object_ref;
+    table.NewString = counting_new_string;
+    table.NewStringUTF = counting_new_string_utf_ref;
+    table.DeleteLocalRef = counting_delete_local_ref;
+    const jstring path = jstr(dir / "f");
+    const jstring missing = jstr(dir / "missing");
+    const struct {
+        const char* what;
+        jstring text;
+    } texts[] = {
+        {"short ascii", jstr("abc")},
+        {"5000 ascii", jstr(std::u16string(5000, u'a'))},
+        {"3000 cjk", jstr(std::u16string(3000, u'中'))},
+    };
+    const auto live_after = [&](const std::function<void(JNIEnv*)>& call) {
+        g_live_refs = 0;
+        with_table(table, call);
+        return g_live_refs;
+    };
+    for (const auto& t : texts) {
+        jobject record = new_record();
+        EXPECT_EQ(live_after([&](JNIEnv* e) { write(e, nullptr, record, t.text, path); }), 0)
+            << "writeFile, " << t.what;
+        EXPECT_EQ(report_of(record).code, 200) << t.what;
+        EXPECT_EQ(live_after([&](JNIEnv* e) { read(e, nullptr, record, path); }), 0)
+            << "readFile, " << t.what;
+        EXPECT_EQ(report_of(record).code, 200) << t.what;
+        EXPECT_EQ(live_after([&](JNIEnv* e) { query(e, nullptr, record, path); }), 0)
+            << "queryFile, " << t.what;
+    }
+    jobject record = new_record();
+    const jstring empty = jstr("");
+    EXPECT_EQ(live_after([&](JNIEnv* e) { write(e, nullptr, record, empty, path); }), 0);
+    EXPECT_EQ(report_of(record).code, 603);
+    EXPECT_EQ(live_after([&](JNIEnv* e) { read(e, nullptr, record, missing); }), 0);
+    EXPECT_EQ(report_of(record).code, 703);
+    jstring id = nullptr;
+    const jstring tag = jstr("tag");
+    EXPECT_EQ(live_after([&](JNIEnv* e) { id = identity(e, nullptr, tag, path); }), 1)
+        << "only the identity it returns";
+    EXPECT_NE(id, nullptr);
 }
 
 TEST_F(JniFaults, NullRecordGivesNullAndTouchesNothing) {

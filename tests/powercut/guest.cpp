@@ -45,6 +45,7 @@
 #include "codec/codec.h"
 #include "identity/identity.h"
 #include "store/store.h"
+#include "sys/fd.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "sys/sys.h"
+#include "sys/fault.h"
 
 namespace kiv::sys {
 

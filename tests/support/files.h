@@ -36,10 +36,13 @@ public:
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
+    using Listing = std::vector<std::string>;
+
     // Names in the directory that are not in `keep`: leftovers such as temporary files.
-    std::vector<std::string> others(const std::vector<std::string>& keep) const {
-        std::vector<std::string> out;
-        for (const auto& e : std::filesystem::directory_iterator(path_)) {
+    Listing others(const Listing& keep) const { return others_in(path_, keep); }
+    static Listing others_in(const std::string& dir, const Listing& keep) {
+        Listing out;
+        for (const auto& e : std::filesystem::directory_iterator(dir)) {
             std::string name = e.path().filename().string();
             bool kept = false;
             for (const auto& k : keep) kept = kept || k == name;
@@ -62,11 +65,12 @@ inline void write_bytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-// A file held open, as an app holds a file it got from a content URI, with the path an app hands
+// A file held open, as an app holds a file it got from a content URI, with the paths an app hands
 // native code for it; what the file holds is read through the descriptor itself.
 class OpenFile {
 public:
-    explicit OpenFile(const std::string& path) : fd_(open(path.c_str(), O_RDWR | O_CLOEXEC)) {}
+    explicit OpenFile(const std::string& path, int flags = O_RDWR)
+        : fd_(open(path.c_str(), flags | O_CLOEXEC)) {}
     ~OpenFile() {
         if (fd_ >= 0) close(fd_);
     }
@@ -74,7 +78,9 @@ public:
     OpenFile& operator=(const OpenFile&) = delete;
 
     bool is_open() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
     std::string path() const { return "/proc/self/fd/" + std::to_string(fd_); }
+    std::string dev_fd_path() const { return "/dev/fd/" + std::to_string(fd_); }
     std::string text() const {
         std::string out;
         char buf[4096];

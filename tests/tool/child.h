@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,13 +34,87 @@ struct Outcome {
     std::string err;
 };
 
+// What else the child starts with: a file-size limit (RLIMIT_FSIZE, with SIGXFSZ at its default
+// action, which kills) and a file open for reading and writing as its descriptor 3.
+struct ChildSetup {
+    std::optional<rlim_t> file_size_limit;
+    std::optional<std::string> fd3;
+};
+
+// Starts argv[0], looked up in PATH, with envp and setup, its standard input read from `in`,
+// standard output written to `out` or, if given, to the file stdout_file, and standard error to
+// `err`. The child's pid, or -1 if it could not be started.
+inline pid_t start_child(char* const* argv, char* const* envp, int in, int out, int err,
+                         const std::optional<std::string>& stdout_file, const ChildSetup& setup) {
+#if defined(__ANDROID__) && __ANDROID_API__ < 28
+    // bionic has posix_spawn from API 28 on: below, fork and exec (only async-signal-safe calls
+    // in the child).
+    const char* out_path = stdout_file ? stdout_file->c_str() : nullptr;
+    const char* fd3_path = setup.fd3 ? setup.fd3->c_str() : nullptr;
+    pid_t pid = fork();
+    if (pid != 0) return pid;
+    int to = out_path != nullptr ? open(out_path, O_WRONLY | O_CLOEXEC) : out;
+    if (to < 0 || dup2(in, STDIN_FILENO) < 0 || dup2(to, STDOUT_FILENO) < 0 ||
+        dup2(err, STDERR_FILENO) < 0) {
+        _exit(127);
+    }
+    if (fd3_path != nullptr) {
+        int fd = open(fd3_path, O_RDWR);
+        if (fd < 0 || (fd != 3 && (dup2(fd, 3) < 0 || close(fd) != 0))) _exit(127);
+    }
+    signal(SIGXFSZ, SIG_DFL);
+    if (setup.file_size_limit) {
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = *setup.file_size_limit;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    execvpe(argv[0], argv, envp);
+    _exit(127);
+#else
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in, STDIN_FILENO);
+    if (stdout_file) {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, stdout_file->c_str(), O_WRONLY,
+                                         0);
+    } else {
+        posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+    }
+    posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+    if (setup.fd3) posix_spawn_file_actions_addopen(&actions, 3, setup.fd3->c_str(), O_RDWR, 0);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t xfsz;
+    sigemptyset(&xfsz);
+    sigaddset(&xfsz, SIGXFSZ);
+    posix_spawnattr_setsigdefault(&attr, &xfsz);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    // The child inherits the limit; the parent keeps it only while it starts the child.
+    rlimit unlimited{};
+    getrlimit(RLIMIT_FSIZE, &unlimited);
+    if (setup.file_size_limit) {
+        rlimit limited = unlimited;
+        limited.rlim_cur = *setup.file_size_limit;
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    pid_t pid = -1;
+    int rc = posix_spawnp(&pid, argv[0], &actions, &attr, argv, envp);
+    setrlimit(RLIMIT_FSIZE, &unlimited);
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? pid : -1;
+#endif
+}
+
 // Runs `tool args...` with `input` on standard input. With stdout_file given, standard output
 // goes to that file instead of being captured (to make it fail: "/dev/full"). extra_env: more
 // NAME=value entries for the child's environment.
 inline Outcome run_child(const std::string& tool, const std::vector<std::string>& args,
                          const std::string& input = {},
                          const std::optional<std::string>& stdout_file = std::nullopt,
-                         const std::vector<std::string>& extra_env = {}) {
+                         const std::vector<std::string>& extra_env = {},
+                         const ChildSetup& setup = {}) {
     // A child that exits without reading all its input must not kill the test with SIGPIPE.
     struct sigaction old {};
     sigaction(SIGPIPE, nullptr, &old);
@@ -51,17 +126,6 @@ inline Outcome run_child(const std::string& tool, const std::vector<std::string>
         outcome.err = "pipe failed";
         return outcome;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    if (stdout_file) {
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, stdout_file->c_str(), O_WRONLY,
-                                         0);
-    } else {
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    }
-    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-
     std::vector<std::string> cmd = kiv::test::target_command(tool, args);
     std::vector<char*> argv = kiv::test::argv_of(cmd);
     std::vector<std::string> env_strings = extra_env;
@@ -69,17 +133,15 @@ inline Outcome run_child(const std::string& tool, const std::vector<std::string>
     envp.pop_back();
     for (char** e = environ; *e != nullptr; ++e) envp.push_back(*e);
     envp.push_back(nullptr);
-    pid_t pid = -1;
-    int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
+    pid_t pid = start_child(argv.data(), envp.data(), in[0], out[1], err[1], stdout_file, setup);
     close(in[0]);
     close(out[1]);
     close(err[1]);
-    if (rc != 0) {
+    if (pid < 0) {
         close(in[1]);
         close(out[0]);
         close(err[0]);
-        outcome.err = "posix_spawn failed";
+        outcome.err = "the child could not be started";
         return outcome;
     }
 

@@ -2,6 +2,7 @@
 // text fed on standard input and read from standard output and standard error.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <string>
@@ -119,11 +120,18 @@ TEST_F(ToolTest, FailuresPrintTheStatusOnStandardError) {
         std::string err_suffix;
     };
     const std::string missing = file("missing.txt");
-    // A directory cannot be opened for reading and writing either: same code, same gloss.
     const std::string not_there = "does not exist or cannot be opened for reading and writing";
+    // The library answers a directory as a missing file (same code); the tool names it.
+    const std::string directory = file("");
+    const std::string is_directory = "kiv: 703 文件不存在 (a directory, not a file)\n";
+    // Files that hold no identity: an identity is a number without leading zeros, then a tag.
+    const std::vector<std::pair<std::string, std::string>> no_identity = {
+        {"note", "hello"}, {"empty", ""}, {"leading zero", "0123app"}, {"space", " 123app"}};
+    for (const auto& [name, plain] : no_identity) put_file(file(name), scrambled(plain));
+    const std::string no_number = " holds no identity: its text does not start with a number\n";
     const std::vector<Case> cases = {
         {{"read", missing}, "kiv: 703 文件不存在 (" + not_there + ")\n", ""},
-        {{"read", file("")}, "kiv: 703 文件不存在 (" + not_there + ")\n", ""},
+        {{"read", directory}, is_directory, ""},
         {{"read", ""}, "kiv: 701 路径为空 (path is empty)\n", ""},
         {{"write", "", "text"}, "kiv: 601 路径为空 (path is empty)\n", ""},
         {{"query", ""}, "kiv: 801 路径为空 (path is empty)\n", ""},
@@ -131,9 +139,21 @@ TEST_F(ToolTest, FailuresPrintTheStatusOnStandardError) {
          "kiv: 606 打开文件失败：",
          " (could not open the file)\n"},
         {{"identity", missing}, "kiv: 703 文件不存在 (" + not_there + ")\n", ""},
+        {{"identity", directory}, is_directory, ""},
         {{"identity", file("no/such/dir"), "--tag", "app"},
-         "kiv: cannot get or make an identity",
+         "kiv: cannot get or make an identity at " + file("no/such/dir") +
+             " (the app would receive null)\n",
          ""},
+        {{"identity", directory, "--tag", "app"},
+         "kiv: cannot get or make an identity at " + directory +
+             ": it is a directory (the app would receive null)\n",
+         ""},
+        {{"identity", file("note")}, "kiv: " + file("note") + no_number, ""},
+        {{"identity", file("empty")},
+         "kiv: " + file("empty") + " holds no identity: the file is empty\n",
+         ""},
+        {{"identity", file("leading zero")}, "kiv: " + file("leading zero") + no_number, ""},
+        {{"identity", file("space")}, "kiv: " + file("space") + no_number, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0] + " " + c.args[1]);
@@ -145,13 +165,43 @@ TEST_F(ToolTest, FailuresPrintTheStatusOnStandardError) {
         EXPECT_EQ(o.err.substr(o.err.size() - c.err_suffix.size()), c.err_suffix) << o.err;
     }
     EXPECT_FALSE(exists(missing));
+    for (const auto& [name, plain] : no_identity)
+        EXPECT_EQ(file_bytes(file(name)), scrambled(plain));
 }
 
-TEST_F(ToolTest, QueryTellsPresentEmptyOrMissing) {
+// A file-size limit with SIGXFSZ at its default action, as on Android's runtime, where a write
+// past the limit kills the process: a save past it answers 607 before writing any byte, the old
+// text stays whole and nothing is left beside it, whether the file is saved by its name or
+// through a descriptor.
+TEST_F(ToolTest, SavePastTheFileSizeLimitFailsAndKeepsTheOldText) {
+    const std::string big(900 * 1024, 'x');
+    const std::string expected_err =
+        "kiv: 607 写入失败：" + std::string(std::strerror(EFBIG)) + " (could not write the file)\n";
+    for (const bool through_descriptor : {false, true}) {
+        SCOPED_TRACE(through_descriptor ? "through a descriptor" : "by name");
+        const std::string target = file("small");
+        ASSERT_EQ(kiv({"write", target, "the old text"}).exit_code, 0);
+        ChildSetup setup;
+        setup.file_size_limit = 100 * 1024;
+        if (through_descriptor) setup.fd3 = target;
+        const Outcome o = run_child(KIV_TOOL_PATH,
+                                    {"write", through_descriptor ? "/proc/self/fd/3" : target, "-"},
+                                    big, std::nullopt, {}, setup);
+        EXPECT_EQ(o.exit_code, 1) << "killed or failed otherwise: " << o.err;
+        EXPECT_EQ(o.err, expected_err);
+        EXPECT_EQ(file_bytes(target), scrambled("the old text"));
+        EXPECT_EQ(dir_.others({"small"}), std::vector<std::string>{});
+    }
+}
+
+TEST_F(ToolTest, QueryTellsPresentEmptyMissingOrDirectory) {
     put_file(file("full"), "bda");
     put_file(file("empty"), "");
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"full", "present\n"}, {"empty", "empty\n"}, {"missing", "missing\n"}};
+    ASSERT_EQ(mkdir(file("dir").c_str(), 0700), 0);
+    const std::vector<std::pair<std::string, std::string>> cases = {{"full", "present\n"},
+                                                                    {"empty", "empty\n"},
+                                                                    {"missing", "missing\n"},
+                                                                    {"dir", "directory\n"}};
     for (const auto& [name, answer] : cases) {
         SCOPED_TRACE(name);
         Outcome o = kiv({"query", file(name)});
@@ -248,6 +298,17 @@ TEST_F(ToolTest, UsageErrorsExitWithTwoAndTouchNothing) {
 TEST_F(ToolTest, HelpCoversEveryCommand) {
     Outcome overview = kiv({"--help"});
     ASSERT_EQ(overview.exit_code, 0);
+    // What a user must not learn the hard way, said where they look.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> warnings = {
+        {{"--help"}, "an empty one deletes FILE"},
+        {{"help", "write"}, "An empty TEXT (\"\" or an empty standard input) deletes FILE"},
+        {{"help", "query"}, "directory   a directory"},
+        {{"help", "identity"}, "holds no identity"},
+    };
+    for (const auto& [args, text] : warnings) {
+        SCOPED_TRACE(text);
+        EXPECT_NE(kiv(args).out.find(text), std::string::npos);
+    }
     EXPECT_EQ(kiv({"help"}).out, overview.out);
     for (const char* cmd : {"read", "write", "query", "encode", "decode", "identity", "help"}) {
         SCOPED_TRACE(cmd);

@@ -48,20 +48,23 @@ constexpr Command kCommands[] = {
      "Options:\n"
      "  -n, --newline   print a newline after the text\n",
      kNewline, 1, 1, run_read},
-    {"write", "write FILE TEXT|-", "store a text as the app's writeFile does",
+    {"write", "write FILE TEXT|-", "store a text as writeFile does; an empty one deletes FILE",
      "Stores TEXT scrambled at FILE, as writeFile does: the same bytes, saved atomically\n"
      "(a temporary file beside FILE, synced and renamed over it). With - the text is read\n"
      "from standard input, byte for byte; a text that really is \"-\" must come that way.\n"
-     "An empty text deletes FILE (603), as writeFile does for empty content.\n"
+     "\n"
+     "An empty TEXT (\"\" or an empty standard input) deletes FILE instead (603), as\n"
+     "writeFile does for empty content.\n"
      "\n"
      "The bytes are stored as given. The app hands the library modified UTF-8, which is\n"
      "the same as UTF-8 for every text without U+0000 and characters beyond U+FFFF.\n",
      0, 2, 2, run_write},
     {"query", "query FILE", "tell whether a stored file is present, empty or missing",
      "Prints one word on standard output and exits with 0:\n"
-     "  present   the file holds something (200)\n"
-     "  empty     the file exists and is empty (804)\n"
-     "  missing   no file, or one that cannot be opened for reading and writing (803)\n"
+     "  present     the file holds something (200)\n"
+     "  empty       the file exists and is empty (804)\n"
+     "  missing     no file, or one that cannot be opened for reading and writing (803)\n"
+     "  directory   a directory, which the app finds missing too (803)\n"
      "Any other outcome is a failure (exit 1) reported on standard error.\n",
      0, 1, 1, run_query},
     {"encode", "encode", "scramble standard input to standard output",
@@ -78,7 +81,9 @@ constexpr Command kCommands[] = {
      "  number: 1234567\n"
      "  tag: myapp\n"
      "The number is the leading run of digits, so a tag that starts with a digit shows\n"
-     "split in the wrong place; give --tag to split it right.\n"
+     "split in the wrong place; give --tag to split it right. A file that is empty or\n"
+     "whose text does not start with a digit from 1 to 9 holds no identity: that is a\n"
+     "failure (exit 1).\n"
      "\n"
      "With --tag, does what getDeviceIdentification(TAG, FILE) does: returns the identity\n"
      "stored at FILE if its plain text contains TAG, else makes a new one and stores it.\n"

@@ -1,5 +1,7 @@
 #include "tools/kiv/commands.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -8,7 +10,7 @@
 #include "codec/codec.h"
 #include "identity/identity.h"
 #include "store/store.h"
-#include "sys/sys.h"
+#include "sys/buffer.h"
 #include "text/utf.h"
 #include "tools/kiv/report.h"
 #include "tools/kiv/streams.h"
@@ -76,6 +78,25 @@ std::string as_java_string(const unsigned char* p, std::size_t n) {
     return out;
 }
 
+// The library answers a directory as it answers a missing file (703, 803: it cannot be opened
+// for reading and writing); the tool tells the two apart for its user.
+bool is_directory(const char* path) {
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+constexpr const char* kDirectoryGloss = "a directory, not a file";
+
+// Fails with the library's status, naming a directory as such.
+int fail_at(const char* path, const store::Status& status) {
+    if ((status.code == store::status::kNoFile.code ||
+         status.code == store::status::kQueryNoFile.code) &&
+        is_directory(path)) {
+        return fail(status, kDirectoryGloss);
+    }
+    return fail(status);
+}
+
 bool all_digits(std::string_view s) {
     for (char c : s) {
         if (c < '0' || c > '9') return false;
@@ -108,8 +129,14 @@ int show_identity(const char* path) {
     sys::Buffer plain;
     std::size_t n = 0;
     store::Status status = store::read(path, plain, n);
-    if (status.code != store::kOk) return fail(status);
+    if (status.code != store::kOk) return fail_at(path, status);
     if (n == 0) return fail(std::string(path) + " holds no identity: the file is empty");
+    // An identity is its number, written without leading zeros, then its tag. (The number 0 has
+    // no digits at all: such an identity, one in 2^31, is shown only with its tag.)
+    if (plain.chars()[0] < '1' || plain.chars()[0] > '9') {
+        return fail(std::string(path) +
+                    " holds no identity: its text does not start with a number");
+    }
     return print(identity_lines(std::string_view(plain.chars(), n), nullptr));
 }
 
@@ -123,6 +150,7 @@ int get_or_make_identity(const char* path, const char* tag) {
     std::size_t n = 0;
     if (!identity::get_or_make(path, bytes_of(tag), std::strlen(tag), scrambled, n)) {
         return fail(std::string("cannot get or make an identity at ") + path +
+                    (is_directory(path) ? ": it is a directory" : "") +
                     " (the app would receive null)");
     }
     std::string plain(n, '\0');
@@ -140,7 +168,7 @@ int run_read(const Invocation& inv) {
     sys::Buffer text;
     std::size_t n = 0;
     store::Status status = store::read(path, text, n);
-    if (status.code != store::kOk) return fail(status);
+    if (status.code != store::kOk) return fail_at(path, status);
     int err = 0;
     if (!write_output(text.get(), n, err) || (inv.newline && !write_output("\n", 1, err))) {
         return stream_failure("write standard output", err);
@@ -175,7 +203,8 @@ int run_query(const Invocation& inv) {
     switch (status.code) {
         case store::kOk: return print("present\n");
         case store::status::kEmpty.code: return print("empty\n");
-        case store::status::kQueryNoFile.code: return print("missing\n");
+        case store::status::kQueryNoFile.code:
+            return print(is_directory(path) ? "directory\n" : "missing\n");
         default: return fail(status);
     }
 }

@@ -8,11 +8,14 @@
 
 namespace kiv::tool {
 
-int fail(const store::Status& status) {
+int fail(const store::Status& status) { return fail(status, store::gloss(status.code)); }
+
+int fail(const store::Status& status, std::string_view gloss) {
     char message[store::kMaxMessage];
     store::format_message(status, message, sizeof message);
-    std::string line = "kiv: " + std::to_string(status.code) + " " + message + " (" +
-                       store::gloss(status.code) + ")\n";
+    std::string line = "kiv: " + std::to_string(status.code) + " " + message + " (";
+    line.append(gloss);
+    line += ")\n";
     write_error(line);
     return kExitFailed;
 }

@@ -18,6 +18,10 @@ enum Exit : int {
 // the library's own (store/status.h), and returns kExitFailed.
 int fail(const store::Status& status);
 
+// The same with a gloss of the tool's own, for what it knows better than the status tells (a
+// directory, which the library answers as a missing file).
+int fail(const store::Status& status, std::string_view gloss);
+
 // Prints "kiv: TEXT" on standard error and returns kExitFailed, for failures that carry no
 // status code (an identity that could not be got or made).
 int fail(std::string_view text);

@@ -1,32 +1,29 @@
 // The SSSE3 decoder: 16 ASCII bytes, 8 two-byte or 8 three-byte sequences per step. A block that
 // holds other bytes keeps its leading run of the expected kind; a block with none of it leaves
 // one sequence to the scalar decoder. The encoder likewise takes 8 characters a step and keeps
-// the leading ones of one width (one, two or three bytes). Compiled for SSSE3 by function
-// attributes, so the file needs no flags of its own; dispatch runs it only on CPUs that have SSSE3.
-#include "text/utf_kernels.h"
-
-#if defined(KIV_TEXT_WITH_SSSE3)
+// the leading ones of one width (one, two or three bytes). This file alone is built with -mssse3
+// and only runs when the CPU reports SSSE3.
 #include <tmmintrin.h>
+
+#include "text/kernels.h"
 
 namespace kiv::text {
 namespace detail {
 namespace {
 
-#define KIV_SSSE3 __attribute__((target("ssse3")))
-
-KIV_SSSE3 inline void store_units(char16_t* out, __m128i units) noexcept {
+inline void store_units(char16_t* out, __m128i units) noexcept {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), units);
 }
 
 // How many of the eight 16-bit lanes, from the first, are all ones in ok.
-KIV_SSSE3 inline std::size_t leading_lanes(__m128i ok) noexcept {
+inline std::size_t leading_lanes(__m128i ok) noexcept {
     const unsigned bad = ~static_cast<unsigned>(_mm_movemask_epi8(ok)) & 0xFFFFu;
     return bad == 0 ? 8 : static_cast<std::size_t>(__builtin_ctz(bad)) / 2;
 }
 
 }  // namespace
 
-KIV_SSSE3 std::size_t decode_ssse3(const unsigned char* p, std::size_t n, char16_t* out) noexcept {
+std::size_t decode_ssse3(const unsigned char* p, std::size_t n, char16_t* out) noexcept {
     const __m128i zero = _mm_setzero_si128();
     // Three-byte sequences: lanes 0-3 from bytes 0-11 of a, lanes 4-7 from bytes 4-15 of b (the
     // block's bytes 8-23). tails: second byte high, third low; leads: the first byte.
@@ -109,8 +106,7 @@ KIV_SSSE3 std::size_t decode_ssse3(const unsigned char* p, std::size_t n, char16
     return o;
 }
 
-KIV_SSSE3 std::size_t encode_ssse3(const char16_t* units, std::size_t n,
-                                   unsigned char* out) noexcept {
+std::size_t encode_ssse3(const char16_t* units, std::size_t n, unsigned char* out) noexcept {
     const __m128i zero = _mm_setzero_si128();
     const __m128i tail = _mm_set1_epi16(0x0080);
     const __m128i low6 = _mm_set1_epi16(0x003F);
@@ -169,4 +165,3 @@ KIV_SSSE3 std::size_t encode_ssse3(const char16_t* units, std::size_t n,
 
 }  // namespace detail
 }  // namespace kiv::text
-#endif

@@ -2,12 +2,13 @@
 // step, taken only when the whole block is of that kind; otherwise the scalar decoder takes the
 // next 16 bytes' worth of sequences before the vectors are tried again. The encoder takes 16
 // characters of one width (one, two or three bytes) a step, and mixed blocks one by one.
-#include "text/utf_kernels.h"
-
-#if defined(KIV_TEXT_WITH_NEON)
+// (arm64, and 32-bit ARM built with -mfpu=neon; little-endian: the units are stored as byte
+// pairs, low byte first.)
 #include <arm_neon.h>
 
 #include <cstdint>
+
+#include "text/kernels.h"
 
 namespace kiv::text {
 namespace detail {
@@ -159,4 +160,3 @@ std::size_t encode_neon(const char16_t* units, std::size_t n, unsigned char* out
 
 }  // namespace detail
 }  // namespace kiv::text
-#endif

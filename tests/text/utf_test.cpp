@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "text/utf_kernels.h"
+#include "text/kernels.h"
 
 namespace kiv {
 namespace {
@@ -84,11 +84,29 @@ std::vector<text::Path> decoders() {
 // them, and returns the units.
 std::u16string decode_on(text::Path path, const std::string& bytes) {
     std::vector<char16_t> out(bytes.size() + 1, u'#');
-    std::size_t n = 0;
-    EXPECT_TRUE(text::decode_utf8_on(path, reinterpret_cast<const unsigned char*>(bytes.data()),
-                                     bytes.size(), out.data(), n));
+    const std::size_t n = text::kernels_for(path)->decode(
+        reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), out.data());
     EXPECT_EQ(out[bytes.size()], u'#') << "wrote past n units";
     return std::u16string(out.data(), n);
+}
+
+// The build chose the kernels the target can have, and the dispatcher offers those the CPU runs.
+TEST(UtfDispatch, PathsReportThemselves) {
+    for (text::Path path : {text::Path::scalar, text::Path::ssse3, text::Path::neon}) {
+        const text::Kernels* k = text::kernels_for(path);
+        EXPECT_EQ(k != nullptr, text::path_supported(path));
+        if (k != nullptr) {
+            EXPECT_EQ(k->path, path);
+        }
+    }
+    EXPECT_TRUE(text::path_supported(text::Path::scalar));
+    EXPECT_TRUE(text::path_supported(text::best_kernels().path));
+#if defined(__x86_64__) || defined(__i386__)
+    EXPECT_EQ(text::path_supported(text::Path::ssse3), __builtin_cpu_supports("ssse3") != 0);
+    EXPECT_FALSE(text::path_supported(text::Path::neon));
+#elif defined(__aarch64__) || (defined(__arm__) && defined(__ARM_NEON))
+    EXPECT_TRUE(text::path_supported(text::Path::neon));
+#endif
 }
 
 TEST(Utf, DecodesStandardAndModifiedFormsAndReplacesInvalidBytes) {
@@ -198,9 +216,8 @@ TEST(Utf, EncodersWriteModifiedUtf8AroundEveryBlockBoundary) {
                         for (std::size_t k = 0; k < after; ++k)
                             units += run.units, bytes += run.bytes;
                         std::vector<unsigned char> out(3 * units.size() + 1, '#');
-                        std::size_t n = 0;
-                        ASSERT_TRUE(text::encode_modified_utf8_on(path, units.data(), units.size(),
-                                                                  out.data(), n));
+                        const std::size_t n =
+                            text::kernels_for(path)->encode(units.data(), units.size(), out.data());
                         const auto size = text::measure_utf16(units.data(), units.size());
                         ASSERT_EQ(std::string(out.begin(), out.begin() + n), bytes)
                             << "edge U+" << static_cast<unsigned>(edge.units[0]) << " after "

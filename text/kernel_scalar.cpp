@@ -3,8 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "text/utf.h"
-#include "text/utf_kernels.h"
+#include "text/kernels.h"
 
 namespace kiv::text {
 namespace detail {
@@ -111,18 +110,9 @@ std::size_t encode_scalar_range(const char16_t* units, std::size_t i, std::size_
     return o;
 }
 
-}  // namespace detail
-
-Utf16Size measure_utf16(const char16_t* units, std::size_t n) noexcept {
-    // Branch-free, so that the compiler can vectorise it.
-    std::size_t extra = 0;
-    unsigned surrogates = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const unsigned c = units[i];
-        extra += static_cast<std::size_t>(((c - 1) & 0xFFFF) >= 0x7F) + (c >= 0x800);
-        surrogates |= static_cast<unsigned>((c & 0xF800) == 0xD800);
-    }
-    return {n + extra, surrogates != 0};
+std::size_t encode_scalar(const char16_t* units, std::size_t n, unsigned char* out) noexcept {
+    return encode_scalar_range(units, 0, n, out, 0);
 }
 
+}  // namespace detail
 }  // namespace kiv::text

@@ -1,7 +1,12 @@
 #pragma once
-// Internal: the per-instruction-set UTF-8 decoders and encoders behind text::decode_utf8 and
-// text::encode_modified_utf8.
+// Internal: the per-instruction-set UTF-8 decoders and modified UTF-8 encoders behind
+// text::decode_utf8 and text::encode_modified_utf8, chosen as cmake/Kernels.cmake describes (the
+// same way as codec/'s).
 //
+// Every kernel set has the same two entry points:
+//   decode(p, n, out): the UTF-16 units of the n bytes at p, as decode_utf8 promises.
+//   encode(units, n, out): the modified UTF-8 of n units with no surrogate, as
+//                          encode_modified_utf8 promises.
 // Every decoder gives exactly the units of the scalar one. Vector decoders take runs of ASCII,
 // of two-byte and of three-byte sequences a block at a time and hand everything else (four-byte
 // sequences, C0 80, invalid bytes, the end of the text) to decode_scalar_until, one sequence at a
@@ -9,35 +14,30 @@
 // Vector encoders likewise take blocks of ASCII and of three-byte characters and leave the rest
 // to encode_scalar_range; they may store past the bytes they keep, never past 3n bytes.
 //
-// Kernel files only use intrinsics and their own internal-linkage helpers: any inline function
-// with external linkage compiled for a wider instruction set could be the copy the linker keeps.
+// Kernel files built with extra instruction-set flags must not define or instantiate any inline
+// function or template shared with other files (the linker could keep their copy for everyone),
+// so they only use intrinsics and their own internal-linkage helpers.
 #include <cstddef>
-
-// The vector decoders built for this target. x86 code is compiled for SSSE3 function by function
-// and only run when the CPU has it; NEON is built where the compiler targets it (arm64, and
-// 32-bit ARM builds with NEON enabled, such as Android's armeabi-v7a).
-#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
-#define KIV_TEXT_WITH_SSSE3 1
-#endif
-#if (defined(__aarch64__) || defined(__ARM_NEON)) && defined(__BYTE_ORDER__) && \
-    __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-#define KIV_TEXT_WITH_NEON 1
-#endif
 
 namespace kiv::text {
 
 enum class Path { scalar, ssse3, neon };
 
+struct Kernels {
+    Path path;
+    std::size_t (*decode)(const unsigned char* p, std::size_t n, char16_t* out) noexcept;
+    std::size_t (*encode)(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
+};
+
 // True when the path is built into this library and the running CPU can execute it.
 bool path_supported(Path path) noexcept;
 
-// Encodes with the given path; false (and nothing written) when it is not supported.
-bool encode_modified_utf8_on(Path path, const char16_t* units, std::size_t n, unsigned char* out,
-                             std::size_t& bytes) noexcept;
+// The kernels of one path, or nullptr when path_supported(path) is false.
+// Tests and benchmarks use this to run a given path directly.
+const Kernels* kernels_for(Path path) noexcept;
 
-// Decodes with the given path; false (and nothing written) when it is not supported.
-bool decode_utf8_on(Path path, const unsigned char* p, std::size_t n, char16_t* out,
-                    std::size_t& units) noexcept;
+// The fastest supported path; what decode_utf8 and encode_modified_utf8 use.
+const Kernels& best_kernels() noexcept;
 
 namespace detail {
 
@@ -57,9 +57,10 @@ std::size_t encode_scalar_range(const char16_t* units, std::size_t i, std::size_
                                 unsigned char* out, std::size_t o) noexcept;
 
 std::size_t decode_scalar(const unsigned char* p, std::size_t n, char16_t* out) noexcept;
+std::size_t encode_scalar(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
 std::size_t decode_ssse3(const unsigned char* p, std::size_t n, char16_t* out) noexcept;
-std::size_t decode_neon(const unsigned char* p, std::size_t n, char16_t* out) noexcept;
 std::size_t encode_ssse3(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
+std::size_t decode_neon(const unsigned char* p, std::size_t n, char16_t* out) noexcept;
 std::size_t encode_neon(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
 
 }  // namespace detail
