@@ -208,15 +208,15 @@ public:
                 const std::string& params, const char* node) {
         dm_ioctl created{};
         if (!call(DM_DEV_CREATE, "create", name, nullptr, 0, &created)) return false;
-        std::vector<char> spec(sizeof(dm_target_spec) + (params.size() + 8) / 8 * 8, 0);
+        std::vector<char> table(sizeof(dm_target_spec) + (params.size() + 8) / 8 * 8, 0);
         dm_target_spec target{};
         target.sector_start = 0;
         target.length = sectors;
-        target.next = static_cast<std::uint32_t>(spec.size());
+        target.next = static_cast<std::uint32_t>(table.size());
         std::snprintf(target.target_type, sizeof target.target_type, "%s", type);
-        std::memcpy(spec.data(), &target, sizeof target);
-        std::memcpy(spec.data() + sizeof target, params.c_str(), params.size());
-        if (!call(DM_TABLE_LOAD, "load", name, spec.data(), spec.size(), nullptr, 1) ||
+        std::memcpy(table.data(), &target, sizeof target);
+        std::memcpy(table.data() + sizeof target, params.c_str(), params.size());
+        if (!call(DM_TABLE_LOAD, "load", name, table.data(), table.size(), nullptr, 1) ||
             !call(DM_DEV_SUSPEND, "resume", name, nullptr, 0, nullptr)) {
             remove(name);
             return false;
