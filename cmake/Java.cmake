@@ -41,6 +41,7 @@ if(Java_JAVAC_EXECUTABLE)
     SOURCES
       java/com/zelk/kiv/jni/NativeLoader.java
       java/com/zelk/kiv/jni/JniModel.java
+    RESOURCES NAMESPACE "META-INF" LICENSE
     OUTPUT_NAME kiv
     GENERATE_NATIVE_HEADERS kiv-jni-generated DESTINATION "${CMAKE_CURRENT_BINARY_DIR}/jni-generated")
 
