@@ -94,8 +94,8 @@ if(NOT ANDROID)
 endif()
 
 # The Java side as the Android archive ships it (target kiv-aar-java, built on demand): classes.jar
-# with NativeLoader and JniModel compiled for Java 8 (and the licence), and proguard.txt, the keep rules, which the
-# Android Gradle plugin applies to every app that uses the archive. The host tests minify an app
+# with NativeLoader and JniModel compiled for Java 8 (and the licence), and proguard.txt, the keep
+# rules, which the Android Gradle plugin applies to every app that uses the archive. The host tests minify an app
 # against these same two files (tests/minify).
 if(Java_JAVAC_EXECUTABLE AND Java_JAR_EXECUTABLE)
   set(KIV_AAR_CLASSES_JAR "${CMAKE_BINARY_DIR}/aar-java/classes.jar")
