@@ -89,10 +89,13 @@ bool no_room(const Status& s) { return s.code != kOk && (s.err == ENOSPC || s.er
 // target's leftovers (one save in sixteen).
 Status save_at(const char* path, const Location& at, const unsigned char* scrambled, std::size_t n,
                SaveMode mode) {
-    if (at.exists && !S_ISREG(at.st.st_mode)) {
-        const Status result = write_in_place(path, scrambled, n, mode);
-        if (sweep_due()) sweep_leftovers(at);
+    // A save refused for room leaves the sweep to its caller, which then sweeps in any case.
+    const auto swept = [&](const Status& result, bool sweep) {
+        if (sweep && !no_room(result)) sweep_leftovers(at);
         return result;
+    };
+    if (at.exists && !S_ISREG(at.st.st_mode)) {
+        return swept(write_in_place(path, scrambled, n, mode), sweep_due());
     }
     mode_t bits = 0666;
     if (at.exists) {
@@ -115,9 +118,7 @@ Status save_at(const char* path, const Location& at, const unsigned char* scramb
         // Without a temporary file the only way left is writing in place; where an old file
         // exists, take it only when the directory refuses new files, not when the disk is full.
         if (at.exists && !refuses_new_files(err)) return Status(status::kOpenFailed, err);
-        const Status result = write_in_place(path, scrambled, n, mode);
-        if (sweep_due()) sweep_leftovers(at);
-        return result;
+        return swept(write_in_place(path, scrambled, n, mode), sweep_due());
     }
     if (at.exists) sys::fchmod(fd.get(), bits);  // the umask must not narrow the old file's bits
 
@@ -141,8 +142,7 @@ Status save_at(const char* path, const Location& at, const unsigned char* scramb
             if (written.code != status::kOpenFailed.code) result = written;
         }
     }
-    if (sweeps(r)) sweep_leftovers(at);
-    return result;
+    return swept(result, sweeps(r));
 }
 
 }  // namespace
