@@ -1,7 +1,6 @@
 #include "store/in_place.h"
 
 #include <fcntl.h>
-#include <linux/fs.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -53,8 +52,12 @@ bool open_for_writing(int flags) {
     return access == O_WRONLY || access == O_RDWR;
 }
 
-// Step 1: every refusal of a regular file's save that can be known before a byte is written, as
-// the errno the write itself would fail with.
+// Step 1: every refusal of a regular file's save that can be known before a byte is written and
+// that the system would otherwise make only part-way, as the errno the write itself gives.
+// Append-only and immutable files need no look of their own (and SELinux may refuse an app the
+// ioctl that asks for a provider's file's flags): the system refuses them before any byte
+// changes, an append-only file when O_APPEND is turned off (step 2, EPERM), an immutable one at
+// the reservation or the first write (EPERM).
 int refusal(int fd, std::size_t old_size, std::size_t n) {
     if (!sys::within_file_size_limit(n)) return EFBIG;
     const int seals = sys::seals(fd);
@@ -63,19 +66,14 @@ int refusal(int fd, std::size_t old_size, std::size_t n) {
         (n < old_size && (seals & kSealShrink))) {
         return EPERM;
     }
-    const int attributes = sys::inode_flags(fd);
-    if (attributes < 0) return errno;
-    // An append-only file would take the new text after the old one; an immutable one nothing.
-    if ((attributes & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0) return EPERM;
     return 0;
 }
 
 // The in-place protocol for a regular file of old_size bytes, through fd, from offset 0, without
 // moving fd's position. Its steps, in order; nothing the file held is changed before step 5:
-//  1. refuse what the file would refuse anyway (refusal()): a text past the file-size limit, a
-//     sealed memfd that may not be written, grown or cut as the new text needs, an append-only
-//     or immutable file;
-//  2. turn O_APPEND off while writing (AppendOff);
+//  1. refuse what the file would refuse part-way (refusal()): a text past the file-size limit,
+//     a sealed memfd that may not be written, grown or cut as the new text needs;
+//  2. turn O_APPEND off while writing (AppendOff), which an append-only file refuses;
 //  3. reserve the blocks of the new length (fallocate) where the file system can, so that a
 //     full disk or a quota refuses the save here;
 //  4. write the bytes beyond the old end; a refusal (the disk full where nothing could be

@@ -1,9 +1,7 @@
 #include "sys/sys.h"
 
 #include <fcntl.h>
-#include <linux/fs.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -175,13 +173,6 @@ int seals(int fd) noexcept {
 #endif
     const int s = ::fcntl(fd, F_GET_SEALS);
     return s < 0 && errno == EINVAL ? 0 : s;  // EINVAL: no memfd (or a kernel before 3.17)
-}
-
-int inode_flags(int fd) noexcept {
-    if (fault(EIO, "ioctl(FS_IOC_GETFLAGS)")) return -1;
-    int flags = 0;
-    if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) return flags;
-    return errno == ENOTTY || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS ? 0 : -1;
 }
 
 void sleep_for(long nanoseconds) noexcept {

@@ -55,9 +55,6 @@ int reserve(int fd, off_t length) noexcept;
 // The seals of an open file (fcntl F_GET_SEALS: F_SEAL_SHRINK, F_SEAL_GROW, ...); 0 for a file
 // that takes no seals (anything but a memfd answers EINVAL), -1 with errno on failure.
 int seals(int fd) noexcept;
-// The inode flags of an open file (FS_IOC_GETFLAGS: FS_APPEND_FL, FS_IMMUTABLE_FL, ...); 0 where
-// the file system keeps none (ENOTTY, EINVAL, EOPNOTSUPP), -1 with errno on failure.
-int inode_flags(int fd) noexcept;
 void sleep_for(long nanoseconds) noexcept;  // under a second; a signal may cut it short
 // Fills `buf` with `n` bytes from the operating system's entropy source; false if none can be read.
 bool entropy(void* buf, size_t n) noexcept;
