@@ -197,9 +197,9 @@ Status write_in_place(const char* path, const unsigned char* p, std::size_t n, S
     if (sys::fstat(fd.get(), &st) != 0) return Status(status::kOpenFailed, errno);
     // Through a link to a file still to be made, the file is this save's if it is still empty.
     made = made || (!exists && S_ISREG(st.st_mode) && st.st_size == 0);
-    if (sys::set_status_flags(fd.get(), flags) != 0) return Status(status::kOpenFailed, errno);
-
-    Status result = write_open(fd.get(), st, flags, p, n);
+    const Status result = sys::set_status_flags(fd.get(), flags) != 0
+                              ? Status(status::kOpenFailed, errno)
+                              : write_open(fd.get(), st, flags, p, n);
     if (made) {
         // A file this save made is made durable by name too, or, if the save failed, removed
         // again (provided its name still names it), so that a failed save leaves nothing.
