@@ -93,18 +93,19 @@ Status write_in_place(const char* path, const unsigned char* p, std::size_t n, S
 }
 
 Status write_through(int n, const unsigned char* p, std::size_t size) {
+    // Through descriptor n itself, never closed: closing any descriptor of the file would drop
+    // the caller's record locks on it.
     Descriptor d;
     int err = 0;
-    if (!duplicate(n, true, d, err)) return Status(status::kOpenFailed, err);
-    if (!S_ISREG(d.st.st_mode)) return write_stream(std::move(d.fd), p, size);
-    Status result(status::kSaved);
-    {
-        AppendOff append(d.fd.get(), d.flags);
-        result = append.err() != 0
-                     ? Status(status::kWriteFailed, append.err())
-                     : overwrite(d.fd.get(), static_cast<std::size_t>(d.st.st_size), p, size);
+    if (!borrow(n, true, d, err)) return Status(status::kOpenFailed, err);
+    if (!S_ISREG(d.st.st_mode)) {
+        // At its position, once, in order; a stream over n would close it.
+        if (!write_all(d.fd, p, size, err)) return Status(status::kWriteFailed, err);
+        return Status(status::kSaved);
     }
-    return close_after(d.fd, result);
+    AppendOff append(d.fd, d.flags);
+    if (append.err() != 0) return Status(status::kWriteFailed, append.err());
+    return overwrite(d.fd, static_cast<std::size_t>(d.st.st_size), p, size);
 }
 
 }  // namespace kiv::store
