@@ -2,9 +2,12 @@
 // hard links, renameat2 or locks, through the core itself. It runs wherever the core does (on
 // bionic too), while the rest of the suite drives the entry points inside a JVM.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/fsuid.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -81,27 +84,48 @@ TEST(FaultInjection, ConcurrentFirstIdentitiesAgreeOnEveryPlatform) {
 
 // Callers by a file's name and callers through a descriptor of it (/proc/self/fd/N) exclude each
 // other: the descriptor's callers lock the directory where the file has that name, as the others
-// do. Here every save is in place (the directory refuses new files to the callers), so each kind
-// always sees the other's file; where a caller by name replaces the file instead, a descriptor
-// opened before names a deleted one, which nothing can reconcile.
+// do, so they also wait for a caller by name in another process that holds the lock while it
+// saves the identity it made (here done by hand, 100 ms long). Every save is in place (the
+// directory refuses new files to the callers), so each kind sees the other's file; where a caller
+// by name replaces the file instead, a descriptor opened before names a deleted one, which
+// nothing can reconcile.
 TEST(FaultInjection, IdentitiesByNameAndByDescriptorAgree) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to an unprivileged user";
     TempDir dir;
     const std::string path = dir / "device.id";
+    const std::string made = model_scramble(std::string("123race"));
     ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
     for (const auto& platform : fault::kPlatforms) {
         if (!platform.locks) continue;
         fault::Platform refusing(platform.refusals);
-        for (int round = 0; round < 8; ++round) {
+        for (int round = 0; round < 10; ++round) {
+            const bool other_process = round % 5 == 0;
             write_bytes(path, "");
             ASSERT_EQ(chmod(path.c_str(), 0666), 0);
             OpenFile file(path);
             ASSERT_TRUE(file.is_open());
+            int locked[2];
+            ASSERT_EQ(pipe(locked), 0);
+            const pid_t maker = other_process ? fork() : -1;
+            if (maker == 0) {
+                const int d = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+                const int f = open(path.c_str(), O_WRONLY);
+                if (d < 0 || f < 0 || flock(d, LOCK_EX) != 0 || write(locked[1], "x", 1) != 1) {
+                    _exit(1);
+                }
+                usleep(100000);
+                _exit(pwrite(f, made.data(), made.size(), 0) == ssize_t(made.size()) ? 0 : 1);
+            }
+            char x = 0;
+            ASSERT_TRUE(!other_process || (maker > 0 && read(locked[0], &x, 1) == 1));
             const std::vector<std::string> got =
                 race([&](int t) { return t % 2 == 0 ? path : file.path(); }, true);
+            if (maker > 0) waitpid(maker, nullptr, 0);
+            close(locked[0]);
+            close(locked[1]);
             const std::string where =
                 std::string(platform.what) + ", round " + std::to_string(round);
-            EXPECT_NE(got[0], "<null>") << where;
+            EXPECT_EQ(got[0], other_process ? made : read_bytes(path)) << where;
             for (const auto& id : got) EXPECT_EQ(id, got[0]) << where;
             EXPECT_EQ(read_bytes(path), got[0]) << where;
         }
