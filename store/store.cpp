@@ -217,11 +217,13 @@ Status query(const char* path) noexcept {
     // opened for reading and writing (its permissions allow both, and it is neither append-only
     // nor immutable), empty if its size is 0.
     struct stat st;
-    if (sys::lstat(path, &st) != 0) return Status(status::kQueryNoFile, errno);
+    int keeps = -1;  // whether the file is append-only or immutable, where the status told
+    if (sys::lstat_contents(path, &st, keeps) != 0) return Status(status::kQueryNoFile, errno);
     bool opened = false;  // a link standing for one of the caller's own descriptors
     if (S_ISLNK(st.st_mode)) {
         Location at;
         int err = 0;
+        keeps = -1;
         opened = resolve_links(path, at, err) && at.descriptor && at.own >= 0;
         if (!opened && sys::stat(path, &st) != 0) return Status(status::kQueryNoFile, errno);
     }
@@ -229,7 +231,9 @@ Status query(const char* path) noexcept {
         if (S_ISDIR(st.st_mode)) return Status(status::kQueryNoFile, EISDIR);
         if (S_ISREG(st.st_mode)) {
             if (sys::access_for_update(path) != 0) return Status(status::kQueryNoFile, errno);
-            if (sys::keeps_contents(path)) return Status(status::kQueryNoFile, EPERM);
+            if (keeps < 0 ? sys::keeps_contents(path) : keeps == 1) {
+                return Status(status::kQueryNoFile, EPERM);
+            }
             return Status(st.st_size == 0 ? status::kEmpty : status::kNotEmpty);
         }
     }

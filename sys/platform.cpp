@@ -145,4 +145,29 @@ bool keeps_contents(const char* path) noexcept {
     return attributes_keep(AT_FDCWD, path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
 }
 
+int lstat_contents(const char* path, struct stat* st, int& keeps) noexcept {
+    keeps = -1;
+#if defined(SYS_statx) && defined(STATX_ATTR_APPEND)
+    bool allowed = true;
+#if defined(__ANDROID__)
+    allowed = android_get_device_api_level() >= 30;  // as in attributes_keep()
+#endif
+    if (allowed) {
+        if (fault(EIO, "lstat")) return -1;
+        struct statx sx {};
+        constexpr unsigned kWanted = STATX_TYPE | STATX_MODE | STATX_SIZE;
+        if (::syscall(SYS_statx, AT_FDCWD, path, AT_SYMLINK_NOFOLLOW, kWanted, &sx) == 0) {
+            *st = {};
+            st->st_mode = sx.stx_mode;
+            st->st_size = static_cast<off_t>(sx.stx_size);
+            constexpr unsigned long long kKeeps = STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE;
+            keeps = (sx.stx_attributes & sx.stx_attributes_mask & kKeeps) != 0 ? 1 : 0;
+            return 0;
+        }
+        if (errno != ENOSYS) return -1;  // a kernel before 4.11 has only lstat
+    }
+#endif
+    return sys::lstat(path, st);
+}
+
 }  // namespace kiv::sys

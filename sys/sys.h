@@ -82,5 +82,9 @@ bool refuses_removal(int dir, const char* path) noexcept;
 // followed) without a descriptor of it. False where that cannot be told.
 bool keeps_contents(int fd) noexcept;
 bool keeps_contents(const char* path) noexcept;
+// lstat of path for its type and size only (st's other fields are left zero where statx is
+// allowed), with, in `keeps`, whether it keeps its contents as above: 1 or 0 where the same call
+// could tell (statx), -1 where keeps_contents() has still to be asked. Fails as lstat does.
+int lstat_contents(const char* path, struct stat* st, int& keeps) noexcept;
 
 }  // namespace kiv::sys
