@@ -19,6 +19,8 @@
 namespace kiv::codec {
 
 enum class Path { scalar, sse2, avx2, neon };
+// Every path, built in or not: what tests and benchmarks go through.
+constexpr Path kPaths[] = {Path::scalar, Path::sse2, Path::avx2, Path::neon};
 
 struct Kernels {
     Path path;

@@ -74,7 +74,7 @@ TEST(Utf, AsciiMeansEveryByteBelow0x80) {
 // Every decoder (and encoder) this CPU runs: the scalar one and the vector ones.
 std::vector<text::Path> decoders() {
     std::vector<text::Path> paths;
-    for (text::Path path : {text::Path::scalar, text::Path::ssse3, text::Path::neon}) {
+    for (text::Path path : text::kPaths) {
         if (text::path_supported(path)) paths.push_back(path);
     }
     return paths;
@@ -92,7 +92,7 @@ std::u16string decode_on(text::Path path, const std::string& bytes) {
 
 // The build chose the kernels the target can have, and the dispatcher offers those the CPU runs.
 TEST(UtfDispatch, PathsReportThemselves) {
-    for (text::Path path : {text::Path::scalar, text::Path::ssse3, text::Path::neon}) {
+    for (text::Path path : text::kPaths) {
         const text::Kernels* k = text::kernels_for(path);
         EXPECT_EQ(k != nullptr, text::path_supported(path));
         if (k != nullptr) {
