@@ -10,12 +10,6 @@ constexpr cpu::Option<Kernels> kTable[] = {
 #if defined(KIV_KERNEL_AVX2)
     {cpu::avx2, {Path::avx2, &detail::scramble_avx2, &detail::unscramble_pairs_avx2}},
 #endif
-#if defined(KIV_KERNEL_NEON)
-    {cpu::neon, {Path::neon, &detail::scramble_neon, &detail::unscramble_pairs_neon}},
-#endif
-#if defined(KIV_KERNEL_SSE2)
-    {cpu::sse2, {Path::sse2, &detail::scramble_sse2, &detail::unscramble_pairs_sse2}},
-#endif
     {0, {Path::scalar, &detail::scramble_scalar, &detail::unscramble_pairs_scalar}},
 };
 

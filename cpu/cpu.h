@@ -23,11 +23,10 @@ namespace kiv::cpu {
 
 // One bit per instruction set a kernel may need.
 enum Feature : unsigned {
-    sse2 = 1u << 0,
-    ssse3 = 1u << 1,
-    sse42 = 1u << 2,
-    avx2 = 1u << 3,
-    neon = 1u << 4,
+    ssse3 = 1u << 0,
+    sse42 = 1u << 1,
+    avx2 = 1u << 2,
+    neon = 1u << 3,
 };
 
 // The instruction sets of the running CPU (and its OS: AVX2 only where the OS saves the YMM
@@ -35,11 +34,6 @@ enum Feature : unsigned {
 inline unsigned features() noexcept {
     unsigned f = 0;
 #if defined(__x86_64__) || defined(__i386__)
-#if defined(__SSE2__)
-    f |= sse2;
-#else
-    if (__builtin_cpu_supports("sse2")) f |= sse2;
-#endif
 #if defined(__SSSE3__)
     f |= ssse3;  // a 32-bit x86 build at Android's x86 level, where SSSE3 is baseline
 #else
