@@ -8,6 +8,7 @@
 //   best(table)        the first row the CPU runs: what the library's entry points use
 //   find(table, path)  the row of one path if the CPU runs it (tests and benchmarks force a
 //                      kernel this way), or nullptr
+//   listed(table, path) whether the path is built in at all
 // Nothing is kept between calls: the CPU is asked anew each time (a few loads), so the library
 // has no state to set up and no guarded function-local static.
 //
@@ -63,6 +64,14 @@ const Kernels* best(const Option<Kernels> (&table)[N]) noexcept {
         if ((row.needs & ~has) == 0) return &row.kernels;
     }
     return nullptr;  // not reached: the last row needs nothing
+}
+
+template <typename Kernels, std::size_t N, typename Path>
+bool listed(const Option<Kernels> (&table)[N], Path path) noexcept {
+    for (const Option<Kernels>& row : table) {
+        if (row.kernels.path == path) return true;
+    }
+    return false;
 }
 
 template <typename Kernels, std::size_t N, typename Path>

@@ -20,6 +20,7 @@ constexpr cpu::Option<Kernels> kTable[] = {
 }  // namespace
 
 bool path_supported(Path path) noexcept { return cpu::find(kTable, path) != nullptr; }
+bool path_built(Path path) noexcept { return cpu::listed(kTable, path); }
 const Kernels* kernels_for(Path path) noexcept { return cpu::find(kTable, path); }
 const Kernels& best_kernels() noexcept { return *cpu::best(kTable); }
 

@@ -37,6 +37,9 @@ struct Kernels {
 // True when the path is built into this library and the running CPU can execute it.
 bool path_supported(Path path) noexcept;
 
+// True when the path is built into this library, whatever the CPU.
+bool path_built(Path path) noexcept;
+
 // The kernels of one path, or nullptr when path_supported(path) is false.
 // Tests and benchmarks use this to run a given path directly.
 const Kernels* kernels_for(Path path) noexcept;
