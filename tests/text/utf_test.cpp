@@ -186,6 +186,37 @@ TEST(Utf, DecodersAgreeAroundEveryBlockBoundary) {
     }
 }
 
+// Standard UTF-8, as the kiv tool prints a Java string: zero as a zero byte, pairs joined, lone
+// surrogates as U+FFFD, in runs long enough for the vector encoders too.
+TEST(Utf, EncodesStandardUtf8JoiningPairsAndReplacingLoneSurrogates) {
+    const std::string run(40, 'q');
+    const std::u16string wide(40, u'q');
+    const struct {
+        const char* what;
+        std::u16string units;
+        std::string bytes;
+    } rows[] = {
+        {"empty", u"", ""},
+        {"zero", std::u16string(1, u'\0'), std::string(1, '\0')},
+        {"one to three bytes", u"a\u00E9\u4E2D", "a\xC3\xA9\xE4\xB8\xAD"},
+        {"pair", u"\U0001F600", "\xF0\x9F\x98\x80"},
+        {"largest pair", u"\U0010FFFF", "\xF4\x8F\xBF\xBF"},
+        {"lone high", u"\xD83D" + wide, "\xEF\xBF\xBD" + run},
+        {"lone low", wide + u"\xDE00", run + "\xEF\xBF\xBD"},
+        {"reversed pair", u"\xDE00\xD83D", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"high at the end", wide + u"\xD83D", run + "\xEF\xBF\xBD"},
+        {"zero inside runs", wide + std::u16string(1, u'\0') + wide,
+         run + std::string(1, '\0') + run},
+    };
+    for (const auto& row : rows) {
+        std::vector<unsigned char> out(3 * row.units.size() + 1, '#');
+        const std::size_t n = text::encode_utf8(row.units.data(), row.units.size(), out.data());
+        EXPECT_EQ(std::string(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(n)), row.bytes)
+            << row.what;
+        EXPECT_EQ(out[3 * row.units.size()], '#') << row.what << ": wrote past 3n bytes";
+    }
+}
+
 // The vector encoders take blocks of 8 or 16 characters of one width; each edge character is put
 // at every position around them, inside runs of each width. measure_utf16 sizes what they write
 // and finds every surrogate.
