@@ -89,9 +89,8 @@ std::size_t decode_ssse3(const unsigned char* p, std::size_t n, char16_t* out) n
     // Two-byte sequences: each pair's bytes swapped, lead high.
     const __m128i swap = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
     const __m128i low6 = _mm_set1_epi16(0x003F);
-    // The ends of a block of pure two-byte, and of pure three-byte, sequences.
+    // The ends of a block of pure two-byte sequences.
     constexpr unsigned kTwoByteEnds = 0xAAAA;
-    constexpr unsigned kThreeByteEnds = 0x4924;
 
     std::size_t i = 0;
     std::size_t o = 0;
@@ -106,11 +105,7 @@ std::size_t decode_ssse3(const unsigned char* p, std::size_t n, char16_t* out) n
             o += k;
             continue;
         }
-        if (n - i < 17) break;
-        const __m128i next = load(p + i + 1);
-        // Bit j: b[j + 1] is no continuation byte (80..BF are the signed bytes below -64).
-        const unsigned ends = mask_of(_mm_cmpgt_epi8(next, _mm_set1_epi8(-65)));
-        if (ends == kThreeByteEnds && n - i >= 24) {
+        if ((p[i] & 0xF0) == 0xE0 && n - i >= 24) {  // a run of three-byte sequences?
             const __m128i a = v;
             const __m128i b = load(p + i + 8);
             const __m128i tails =
@@ -127,14 +122,18 @@ std::size_t decode_ssse3(const unsigned char* p, std::size_t n, char16_t* out) n
                                               _mm_set1_epi16(-0x7F80)),  // 80..BF twice
                               _mm_cmpeq_epi16(_mm_and_si128(leads, _mm_set1_epi16(0x00F0)),
                                               _mm_set1_epi16(0x00E0))));  // E0..EF
-            const std::size_t k = leading_lanes(ok);
-            if (k > 0) {
+            if (mask_of(ok) == 0xFFFF) {
                 store_units(out + o, units);
-                i += 3 * k;
-                o += k;
+                i += 24;
+                o += 8;
                 continue;
             }
-        } else if (ends == kTwoByteEnds) {
+        }
+        if (n - i < 17) break;
+        const __m128i next = load(p + i + 1);
+        // Bit j: b[j + 1] is no continuation byte (80..BF are the signed bytes below -64).
+        const unsigned ends = mask_of(_mm_cmpgt_epi8(next, _mm_set1_epi8(-65)));
+        if (ends == kTwoByteEnds) {
             const __m128i w = _mm_shuffle_epi8(v, swap);
             const __m128i units =
                 _mm_or_si128(_mm_and_si128(w, low6),
@@ -226,25 +225,25 @@ std::size_t encode_ssse3(const char16_t* units, std::size_t n, unsigned char* ou
     std::size_t o = 0;
     while (i + 8 <= n) {
         const __m128i u = load(units + i);
-        const __m128i three =
-            _mm_cmpeq_epi16(_mm_cmpeq_epi16(_mm_and_si128(u, _mm_set1_epi16(-0x0800)), zero), zero);
         const __m128i ascii =
             _mm_andnot_si128(_mm_cmpeq_epi16(u, zero),
                              _mm_cmpeq_epi16(_mm_and_si128(u, _mm_set1_epi16(-0x0080)), zero));
-        // Low 8 bits: the ASCII lanes; high 8: the three-byte ones.
-        const unsigned kinds = mask_of(_mm_packs_epi16(ascii, three));
-        if ((kinds & 0xFF) == 0xFF) {
+        const unsigned ascii_lanes = mask_of(ascii);
+        if (ascii_lanes == 0xFFFF) {
             _mm_storel_epi64(reinterpret_cast<__m128i*>(out + o), _mm_packus_epi16(u, u));
             i += 8;
             o += 8;
             continue;
         }
+        const __m128i three =
+            _mm_cmpeq_epi16(_mm_cmpeq_epi16(_mm_and_si128(u, _mm_set1_epi16(-0x0800)), zero), zero);
+        const unsigned three_lanes = mask_of(three);
         const __m128i t6 = _mm_srli_epi16(u, 6);
         const __m128i lasts = _mm_or_si128(_mm_and_si128(u, low6), tail);
         const __m128i firsts =
             _mm_or_si128(_mm_or_si128(_mm_srli_epi16(u, 12), _mm_set1_epi16(0x00E0)),
                          _mm_slli_epi16(_mm_or_si128(_mm_and_si128(t6, low6), tail), 8));
-        if ((kinds >> 8) == 0xFF) {
+        if (three_lanes == 0xFFFF) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o),
                              _mm_or_si128(_mm_shuffle_epi8(firsts, front_firsts),
                                           _mm_shuffle_epi8(lasts, front_thirds)));
@@ -258,7 +257,7 @@ std::size_t encode_ssse3(const char16_t* units, std::size_t n, unsigned char* ou
         // Two-byte characters, U+0000 among them (C0 80).
         const __m128i pairs =
             _mm_or_si128(_mm_or_si128(t6, _mm_set1_epi16(0x00C0)), _mm_slli_epi16(lasts, 8));
-        if (kinds == 0) {
+        if ((ascii_lanes | three_lanes) == 0) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), pairs);
             i += 8;
             o += 16;
