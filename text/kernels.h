@@ -14,6 +14,9 @@
 // Vector encoders likewise take blocks of ASCII and of three-byte characters and leave the rest
 // to encode_scalar_range; they may store past the bytes they keep, never past 3n bytes.
 //
+// A new kernel set: a value of Path (and of kPaths below), its two functions declared here, its
+// file kernel_<set>.cpp, its set in text/CMakeLists.txt's KERNELS, a row in dispatch.cpp.
+//
 // Kernel files built with extra instruction-set flags must not define or instantiate any inline
 // function or template shared with other files (the linker could keep their copy for everyone),
 // so they only use intrinsics and their own internal-linkage helpers.
@@ -22,6 +25,8 @@
 namespace kiv::text {
 
 enum class Path { scalar, ssse3, neon };
+// Every path, built in or not: what tests and benchmarks go through.
+constexpr Path kPaths[] = {Path::scalar, Path::ssse3, Path::neon};
 
 struct Kernels {
     Path path;
@@ -31,6 +36,9 @@ struct Kernels {
 
 // True when the path is built into this library and the running CPU can execute it.
 bool path_supported(Path path) noexcept;
+
+// True when the path is built into this library, whatever the CPU.
+bool path_built(Path path) noexcept;
 
 // The kernels of one path, or nullptr when path_supported(path) is false.
 // Tests and benchmarks use this to run a given path directly.

@@ -141,8 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (units[i] != expected[i]) fail("decode_utf8 differs from the reference", data, size);
     }
 
-    for (kiv::text::Path path :
-         {kiv::text::Path::scalar, kiv::text::Path::ssse3, kiv::text::Path::neon}) {
+    for (kiv::text::Path path : kiv::text::kPaths) {
         const kiv::text::Kernels* k = kiv::text::kernels_for(path);
         if (k == nullptr) continue;
         std::unique_ptr<char16_t[]> path_units(new char16_t[size == 0 ? 1 : size]);
@@ -176,8 +175,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (kiv::text::encode_modified_utf8(text.data(), text.size(), encoded.get()) !=
             bytes.size())
             fail("encode_modified_utf8 size differs", data, size);
-        for (kiv::text::Path path :
-             {kiv::text::Path::scalar, kiv::text::Path::ssse3, kiv::text::Path::neon}) {
+        for (kiv::text::Path path : kiv::text::kPaths) {
             const kiv::text::Kernels* k = kiv::text::kernels_for(path);
             if (k == nullptr) continue;
             const std::size_t count = k->encode(text.data(), text.size(), encoded.get());
