@@ -29,6 +29,7 @@ const char* path_name(kiv::text::Path path) {
     switch (path) {
         case kiv::text::Path::scalar: return "scalar";
         case kiv::text::Path::ssse3: return "ssse3";
+        case kiv::text::Path::avx2: return "avx2";
         case kiv::text::Path::neon: return "neon";
     }
     return "?";
@@ -88,8 +89,7 @@ std::vector<Text> load_texts() {
 
 int main(int argc, char** argv) {
     static const std::vector<Text> texts = load_texts();
-    for (kiv::text::Path path :
-         {kiv::text::Path::scalar, kiv::text::Path::ssse3, kiv::text::Path::neon}) {
+    for (kiv::text::Path path : kiv::text::kPaths) {
         const kiv::text::Kernels* k = kiv::text::kernels_for(path);
         if (k == nullptr) continue;
         for (const Text& t : texts) {

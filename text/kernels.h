@@ -24,9 +24,9 @@
 
 namespace kiv::text {
 
-enum class Path { scalar, ssse3, neon };
+enum class Path { scalar, ssse3, avx2, neon };
 // Every path, built in or not: what tests and benchmarks go through.
-constexpr Path kPaths[] = {Path::scalar, Path::ssse3, Path::neon};
+constexpr Path kPaths[] = {Path::scalar, Path::ssse3, Path::avx2, Path::neon};
 
 struct Kernels {
     Path path;
@@ -68,6 +68,8 @@ std::size_t decode_scalar(const unsigned char* p, std::size_t n, char16_t* out) 
 std::size_t encode_scalar(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
 std::size_t decode_ssse3(const unsigned char* p, std::size_t n, char16_t* out) noexcept;
 std::size_t encode_ssse3(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
+std::size_t decode_avx2(const unsigned char* p, std::size_t n, char16_t* out) noexcept;
+std::size_t encode_avx2(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
 std::size_t decode_neon(const unsigned char* p, std::size_t n, char16_t* out) noexcept;
 std::size_t encode_neon(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
 

@@ -99,6 +99,8 @@ TEST(UtfDispatch, PathsReportThemselves) {
     EXPECT_TRUE(text::path_supported(text::best_kernels().path));
 #if defined(__x86_64__) || defined(__i386__)
     EXPECT_EQ(text::path_supported(text::Path::ssse3), __builtin_cpu_supports("ssse3") != 0);
+    EXPECT_EQ(text::path_supported(text::Path::avx2),
+              text::path_built(text::Path::avx2) && __builtin_cpu_supports("avx2") != 0);
     EXPECT_FALSE(text::path_supported(text::Path::neon));
 #elif defined(__aarch64__) || (defined(__arm__) && defined(__ARM_NEON))
     EXPECT_TRUE(text::path_supported(text::Path::neon));
