@@ -82,7 +82,8 @@ std::size_t decode_avx2(const unsigned char* p, std::size_t n, char16_t* out) no
             o += k;
             continue;
         }
-        if ((p[i] & 0xF0) == 0xE0 && n - i >= 48) {  // a run of 16 three-byte sequences?
+        if (n - i >= 48 && (p[i] & 0xF0) == 0xE0 &&
+            (p[i + 45] & 0xF0) == 0xE0) {  // a run of 16 three-byte sequences?
             const __m256i a = _mm256_inserti128_si256(
                 _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i))),
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 24)), 1);
@@ -150,7 +151,8 @@ std::size_t decode_avx2(const unsigned char* p, std::size_t n, char16_t* out) no
             _mm256_and_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(-0x20)),
                              _mm256_cmpgt_epi8(_mm256_set1_epi8(-0x60), next)));  // E0 80..9F
         const std::uint64_t odd = mask_of(odd_leads);
-        const std::uint64_t mismatch = (((lead2 | lead3) << 1) | (lead3 << 2)) ^ cont;
+        const std::uint64_t mismatch = (((lead2 | lead3) << 1) | (lead3 << 2)) ^
+                                       (cont | std::uint64_t{~ends & 0x80000000u} << 1);
         const std::uint64_t wrong = ((odd << 1) | mismatch) & 0x1FFFFFFFFull;
         std::uint32_t take = ends;
         if (wrong != 0) {
@@ -231,13 +233,42 @@ std::size_t encode_avx2(const char16_t* units, std::size_t n, unsigned char* out
             _mm256_slli_epi16(_mm256_or_si256(_mm256_and_si256(t6, low6), tail), 8));
         const __m256i pairs = _mm256_or_si256(_mm256_or_si256(t6, _mm256_set1_epi16(0x00C0)),
                                               _mm256_slli_epi16(lasts, 8));
+        if (three_lanes == 0xFFFFFFFFu) {
+            const __m256i front = _mm256_or_si256(_mm256_shuffle_epi8(firsts, front_firsts),
+                                                  _mm256_shuffle_epi8(lasts, front_thirds));
+            const __m256i back = _mm256_or_si256(_mm256_shuffle_epi8(firsts, back_firsts),
+                                                 _mm256_shuffle_epi8(lasts, back_thirds));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), _mm256_castsi256_si128(front));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + o + 16),
+                             _mm256_castsi256_si128(back));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o + 24),
+                             _mm256_extracti128_si256(front, 1));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + o + 40),
+                             _mm256_extracti128_si256(back, 1));
+            i += 16;
+            o += 48;
+            continue;
+        }
         if ((ascii_lanes | three_lanes) == 0) {  // two-byte characters, U+0000 too (C0 80)
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + o), pairs);
             i += 16;
             o += 32;
             continue;
         }
-        // Every unit in three bytes, zeros where it needs fewer (all three-byte: none).
+        if (three_lanes == 0) {  // one and two bytes: every unit in two, zero where one will do
+            const __m256i both =
+                _mm256_or_si256(_mm256_and_si256(ascii, u), _mm256_andnot_si256(ascii, pairs));
+            const std::uint32_t kept = ~mask_of(_mm256_cmpeq_epi8(both, zero));
+            const __m128i both0 = _mm256_castsi256_si128(both);
+            const __m128i both1 = _mm256_extracti128_si256(both, 1);
+            o = pack_bytes(both0, kept & 0xFF, out, o);
+            o = pack_bytes(_mm_srli_si128(both0, 8), (kept >> 8) & 0xFF, out, o);
+            o = pack_bytes(both1, (kept >> 16) & 0xFF, out, o);
+            o = pack_bytes(_mm_srli_si128(both1, 8), kept >> 24, out, o);
+            i += 16;
+            continue;
+        }
+        // Every unit in three bytes, zeros where it needs fewer.
         const __m256i leads = _mm256_or_si256(
             _mm256_and_si256(three, firsts),
             _mm256_andnot_si256(three, _mm256_or_si256(_mm256_and_si256(ascii, u),

@@ -105,7 +105,8 @@ std::size_t decode_ssse3(const unsigned char* p, std::size_t n, char16_t* out) n
             o += k;
             continue;
         }
-        if ((p[i] & 0xF0) == 0xE0 && n - i >= 24) {  // a run of three-byte sequences?
+        if (n - i >= 24 && (p[i] & 0xF0) == 0xE0 &&
+            (p[i + 21] & 0xF0) == 0xE0) {  // a run of three-byte sequences?
             const __m128i a = v;
             const __m128i b = load(p + i + 8);
             const __m128i tails =
@@ -166,9 +167,9 @@ std::size_t decode_ssse3(const unsigned char* p, std::size_t n, char16_t* out) n
             _mm_and_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(-0x20)),
                           _mm_cmpgt_epi8(_mm_set1_epi8(-0x60), next)));  // E0 80..9F
         const unsigned odd = mask_of(odd_leads);
-        // b[16] counts as no continuation: only characters ending at 15 look at it, and then it
-        // is none.
-        const unsigned mismatch = (((lead2 | lead3) << 1) | (lead3 << 2)) ^ cont;
+        // b[16] included, so that a clean block shows no mismatch at all.
+        const unsigned mismatch =
+            (((lead2 | lead3) << 1) | (lead3 << 2)) ^ (cont | (~ends & 0x8000) << 1);
         // A problem at bit b of wrong allows ends up to b - 2.
         const unsigned wrong = ((odd << 1) | mismatch) & 0x1FFFF;
         unsigned take = ends;
@@ -261,6 +262,15 @@ std::size_t encode_ssse3(const char16_t* units, std::size_t n, unsigned char* ou
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), pairs);
             i += 8;
             o += 16;
+            continue;
+        }
+        if (three_lanes == 0) {  // one and two bytes: every unit in two, zero where one will do
+            const __m128i both =
+                _mm_or_si128(_mm_and_si128(ascii, u), _mm_andnot_si128(ascii, pairs));
+            const unsigned kept = ~mask_of(_mm_cmpeq_epi8(both, zero)) & 0xFFFF;
+            o = pack_bytes(both, kept & 0xFF, out, o);
+            o = pack_bytes(_mm_srli_si128(both, 8), kept >> 8, out, o);
+            i += 8;
             continue;
         }
         // The mixed step: every unit in three bytes, zeros where it needs fewer, then packed.
