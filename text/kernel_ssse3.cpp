@@ -205,8 +205,9 @@ std::size_t decode_ssse3(const unsigned char* p, std::size_t n, char16_t* out) n
             i += k;
             continue;
         }
-        if (n - i >= 24 && (p[i] & 0xF0) == 0xE0 &&
-            (p[i + 21] & 0xF0) == 0xE0) {  // a run of three-byte sequences?
+        if (n - i >= 24 &&
+            (p[i] & 0xF0) ==
+                0xE0) {  // a run of three-byte sequences?  // a run of three-byte sequences?
             const __m128i a = v;
             const __m128i b = load(p + i + 8);
             const __m128i tails =
