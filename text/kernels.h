@@ -8,11 +8,13 @@
 //   encode(units, n, out): the modified UTF-8 of n units with no surrogate, as
 //                          encode_modified_utf8 promises.
 // Every decoder gives exactly the units of the scalar one. Vector decoders take runs of ASCII,
-// of two-byte and of three-byte sequences a block at a time and hand everything else (four-byte
-// sequences, C0 80, invalid bytes, the end of the text) to decode_scalar_until, one sequence at a
-// time. Their blocks may store up to 16 units past the ones they keep, never past n units.
-// Vector encoders likewise take blocks of ASCII and of three-byte characters and leave the rest
-// to encode_scalar_range; they may store past the bytes they keep, never past 3n bytes.
+// of two-byte and of three-byte sequences, and blocks where the three interleave, a block at a
+// time, and hand everything else (four-byte sequences, C0 80, invalid bytes, the end of the
+// text) to decode_scalar_until, one sequence at a time. Their blocks may store up to 16 units
+// past the ones they keep, never past n units. Vector encoders likewise take blocks of
+// characters of one width or of mixed widths and leave the rest to encode_scalar_range; they may
+// store past the bytes they keep, never past 3n bytes. The vector steps for mixed widths, and
+// the table they share (pack_table.h), are described in kernel_ssse3.cpp.
 //
 // A new kernel set: a value of Path (and of kPaths below), its two functions declared here, its
 // file kernel_<set>.cpp, its set in text/CMakeLists.txt's KERNELS, a row in dispatch.cpp.
