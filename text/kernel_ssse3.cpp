@@ -22,7 +22,11 @@
 //     moves the candidates at the ends to the front is kPack.positions[mask] with every position
 //     p spread to the byte pair 2p, 2p + 1; each half is stored and advances the output by
 //     kPack.counts[mask] units.
-// A block whose ends are those of pure two- or three-byte text takes the pure step instead.
+//  Bit 16 of `cont` is b[16]'s, so that a clean block shows no mismatch at all and the branch
+//  that cuts a block short is almost never taken. A block of 8 whole three-byte sequences, or
+//  one whose ends are those of pure two-byte text, takes its pure step instead. The mixed steps
+//  run in a loop of their own (decode_mixed) until a block is ASCII-led or starts a likely
+//  three-byte run, so that the pure steps' loop keeps its constants in registers.
 //
 // Encoding, the mixed step (8 units, no surrogates):
 //  1. Every unit is written as if it took three bytes, in place (24 bytes, unit k at 3k..3k+2):
@@ -31,6 +35,8 @@
 //     nonzero ones.
 //  2. For each 8-byte third, the mask of its nonzero bytes picks kPack.positions[mask] as the
 //     shuffle that packs them; each third is stored and advances the output by kPack.counts.
+//  A block with no three-byte character is written as two bytes a unit instead (16 bytes, two
+//  halves packed); blocks of one width take their pure steps.
 // NEON has the same shuffle (vqtbl1q_u8 / vtbl2_u8), so the table and both steps carry over.
 #include <tmmintrin.h>
 
