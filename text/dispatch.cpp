@@ -8,6 +8,9 @@ namespace kiv::text {
 namespace {
 
 constexpr cpu::Option<Kernels> kTable[] = {
+#if defined(KIV_KERNEL_AVX2)
+    {cpu::avx2, {Path::avx2, &detail::decode_avx2, &detail::encode_avx2}},
+#endif
 #if defined(KIV_KERNEL_SSSE3)
     {cpu::ssse3, {Path::ssse3, &detail::decode_ssse3, &detail::encode_ssse3}},
 #endif
