@@ -357,17 +357,19 @@ std::string machine() {
 }
 
 void usage() {
-    std::fprintf(stderr,
-                 "kiv_lang_bench --lib NAME=PATH [--lib NAME=PATH]... [options]\n"
-                 "  --lib NAME=PATH  a build of libkiv-native-lib.so; the first is the reference\n"
-                 "  --corpus DIR     the *.utf8.txt texts (default: " KIV_CORPUS_DIR
-                 ")\n"
-                 "  --dir DIR        where the files go, on tmpfs (default /dev/shm)\n"
-                 "  --passes N       passes over all cells (default 3)\n"
-                 "  --rounds N       samples per variant, cell and pass (default 11)\n"
-                 "  --warmup-s S     every variant called in turn for S seconds first (default 3)\n"
-                 "  --warmup-ms MS   warm-up per variant and cell in the first pass (default 30)\n"
-                 "  --only TEXT      only the texts whose name contains TEXT\n");
+    std::fprintf(
+        stderr,
+        "kiv_lang_bench --lib NAME=PATH [--lib NAME=PATH]... [options]\n"
+        "  --lib NAME=PATH  a build of libkiv-native-lib.so; the first is the reference\n"
+        "  --corpus DIR     the *.utf8.txt texts (default: " KIV_CORPUS_DIR
+        ")\n"
+        "  --dir DIR        where the files go, on tmpfs (default /dev/shm)\n"
+        "  --passes N       passes over all cells (default 3)\n"
+        "  --rounds N       samples per variant, cell and pass (default 11)\n"
+        "  --warmup-s S     every variant called in turn for S seconds first (default 3)\n"
+        "  --warmup-ms MS   warm-up per variant and cell in the first pass (default 30)\n"
+        "  --only TEXT      only the texts whose name contains TEXT\n"
+        "  --spread         also print each variant's quantiles (microseconds) to stderr\n");
     std::exit(2);
 }
 
@@ -377,9 +379,14 @@ int main(int argc, char** argv) {
     std::vector<Lib> libs;
     std::string corpus = KIV_CORPUS_DIR, dir = "/dev/shm", only;
     int passes = 3, rounds = 11;
+    bool spread = false;
     double warm_ms = 30, warm_s = 3;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
+        if (a == "--spread") {
+            spread = true;
+            continue;
+        }
         if (i + 1 >= argc) usage();
         const std::string v = argv[++i];
         if (a == "--lib" && v.find('=') != std::string::npos) {
@@ -535,6 +542,23 @@ int main(int argc, char** argv) {
     for (int pass = 0; pass < passes; ++pass) {
         for (Cell& c : cells) run_cell(c, rounds, warm_ms, pass == 0, pass);
         std::fprintf(stderr, "pass %d of %d done\n", pass + 1, passes);
+    }
+    if (spread) {
+        for (const Cell& c : cells) {
+            for (const Variant& v : c.variants) {
+                std::vector<double> ns = v.ns;
+                std::sort(ns.begin(), ns.end());
+                const auto at = [&](double q) {
+                    return ns[static_cast<std::size_t>(q * static_cast<double>(ns.size() - 1))] /
+                           1e3;
+                };
+                std::fprintf(
+                    stderr,
+                    "%s %s %s: us min %.0f p10 %.0f p25 %.0f p50 %.0f p75 %.0f p90 %.0f max %.0f\n",
+                    c.text.c_str(), c.save ? "write" : "read", v.label.c_str(), at(0), at(0.1),
+                    at(0.25), at(0.5), at(0.75), at(0.9), at(1));
+            }
+        }
     }
     char when[64];
     std::strftime(when, sizeof when, "%Y-%m-%d %H:%M UTC", std::gmtime(&start));
