@@ -1,11 +1,41 @@
-// The SSSE3 decoder: 16 ASCII bytes, 8 two-byte or 8 three-byte sequences per step. A block that
-// holds other bytes keeps its leading run of the expected kind; a block with none of it leaves
-// one sequence to the scalar decoder. The encoder likewise takes 8 characters a step and keeps
-// the leading ones of one width (one, two or three bytes). This file alone is built with -mssse3
-// and only runs when the CPU reports SSSE3.
+// The SSSE3 decoder and encoder (this file alone is built with -mssse3 and only runs when the
+// CPU reports SSSE3). Pure runs keep their own steps: 16 ASCII bytes, 8 two-byte or 8 three-byte
+// sequences (or characters) at a time. Everything else goes through a mixed step that takes any
+// interleaving of one-, two- and three-byte characters a vector at a time, gathered with the
+// shared table of pack_table.h (kPack: for each 8-bit mask the positions of its set bits, and
+// their count). The scalar code takes what no step takes, one sequence at a time.
+//
+// Decoding, the mixed step (16 bytes b[0..15] at a character boundary, and b[16]):
+//  1. Classify: bit j of `cont` when b[j] is 80..BF, of `lead2` for C0..DF, of `lead3` for
+//     E0..FF; `odd` for the leads the step leaves to the scalar code (C0, C1, F0..FF, and E0
+//     before 80..9F: zero as C0 80, overlong and four-byte forms, invalid bytes). Bit j of
+//     `ends` when b[j + 1] is no continuation byte: the character holding b[j] ends there.
+//  2. Check: the continuation bytes the leads call for, (lead2 | lead3) << 1 | lead3 << 2, must be
+//     exactly `cont`. A character ending at e is taken when no mismatch lies at or before e + 1
+//     and no odd lead at or before e; so is every one before it. The step consumes up to the
+//     last such end (at least 14 of the 16 bytes when the block is clean).
+//  3. Candidates: for every position j, the unit of a character ending at b[j], whatever its
+//     length: low byte (b[j] & 7F) | (b[j - 1] << 6 when b[j] continues), high byte
+//     (b[j - 1] >> 2 & 0F) | (b[j - 2] << 4 when b[j] and b[j - 1] both continue), masked to the
+//     bits each byte holds. Only the candidates at ends are units; the others are never kept.
+//  4. Gather: for each half of the block (8 positions, 8-bit mask of its ends) the shuffle that
+//     moves the candidates at the ends to the front is kPack.positions[mask] with every position
+//     p spread to the byte pair 2p, 2p + 1; each half is stored and advances the output by
+//     kPack.counts[mask] units.
+// A block whose ends are those of pure two- or three-byte text takes the pure step instead.
+//
+// Encoding, the mixed step (8 units, no surrogates):
+//  1. Every unit is written as if it took three bytes, in place (24 bytes, unit k at 3k..3k+2):
+//     one-byte characters as (c, 0, 0), two-byte ones as (C0 | c >> 6, 80 | c & 3F, 0), three-
+//     byte ones in full. Modified UTF-8 has no zero byte, so the bytes to keep are exactly the
+//     nonzero ones.
+//  2. For each 8-byte third, the mask of its nonzero bytes picks kPack.positions[mask] as the
+//     shuffle that packs them; each third is stored and advances the output by kPack.counts.
+// NEON has the same shuffle (vqtbl1q_u8 / vtbl2_u8), so the table and both steps carry over.
 #include <tmmintrin.h>
 
 #include "text/kernels.h"
+#include "text/pack_table.h"
 
 namespace kiv::text {
 namespace detail {
@@ -15,10 +45,32 @@ inline void store_units(char16_t* out, __m128i units) noexcept {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), units);
 }
 
+inline __m128i load(const void* p) noexcept {
+    return _mm_loadu_si128(static_cast<const __m128i*>(p));
+}
+
+inline unsigned mask_of(__m128i v) noexcept { return static_cast<unsigned>(_mm_movemask_epi8(v)); }
+
 // How many of the eight 16-bit lanes, from the first, are all ones in ok.
 inline std::size_t leading_lanes(__m128i ok) noexcept {
-    const unsigned bad = ~static_cast<unsigned>(_mm_movemask_epi8(ok)) & 0xFFFFu;
+    const unsigned bad = ~mask_of(ok) & 0xFFFFu;
     return bad == 0 ? 8 : static_cast<std::size_t>(__builtin_ctz(bad)) / 2;
+}
+
+// The shuffle that packs the 16-bit lanes selected by an 8-bit mask to the front.
+inline __m128i lane_packer(unsigned mask) noexcept {
+    const __m128i at = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPack.positions[mask]));
+    const __m128i twice = _mm_add_epi8(at, at);
+    return _mm_unpacklo_epi8(twice, _mm_add_epi8(twice, _mm_set1_epi8(1)));
+}
+
+// Packs the bytes of the low 8 of v that mask selects to out[o], storing 8 bytes; returns the
+// new o.
+inline std::size_t pack_bytes(__m128i v, unsigned mask, unsigned char* out,
+                              std::size_t o) noexcept {
+    const __m128i at = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPack.positions[mask]));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + o), _mm_shuffle_epi8(v, at));
+    return o + kPack.counts[mask];
 }
 
 }  // namespace
@@ -37,27 +89,30 @@ std::size_t decode_ssse3(const unsigned char* p, std::size_t n, char16_t* out) n
     // Two-byte sequences: each pair's bytes swapped, lead high.
     const __m128i swap = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
     const __m128i low6 = _mm_set1_epi16(0x003F);
+    // The ends of a block of pure two-byte, and of pure three-byte, sequences.
+    constexpr unsigned kTwoByteEnds = 0xAAAA;
+    constexpr unsigned kThreeByteEnds = 0x4924;
 
     std::size_t i = 0;
     std::size_t o = 0;
-    while (i < n) {
-        const std::size_t left = n - i;
-        if (left >= 16) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-            const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
-            if ((high & 1) == 0) {  // an ASCII run: all 16 bytes, or up to the first high one
-                store_units(out + o, _mm_unpacklo_epi8(v, zero));
-                store_units(out + o + 8, _mm_unpackhi_epi8(v, zero));
-                const std::size_t k =
-                    high == 0 ? 16 : static_cast<std::size_t>(__builtin_ctz(high));
-                i += k;
-                o += k;
-                continue;
-            }
+    while (n - i >= 16) {
+        const __m128i v = load(p + i);
+        const unsigned high = mask_of(v);
+        if ((high & 0xFF) == 0) {  // an ASCII run: all 16 bytes, or up to the first high one
+            store_units(out + o, _mm_unpacklo_epi8(v, zero));
+            store_units(out + o + 8, _mm_unpackhi_epi8(v, zero));
+            const std::size_t k = high == 0 ? 16 : static_cast<std::size_t>(__builtin_ctz(high));
+            i += k;
+            o += k;
+            continue;
         }
-        if (left >= 24) {
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 8));
+        if (n - i < 17) break;
+        const __m128i next = load(p + i + 1);
+        // Bit j: b[j + 1] is no continuation byte (80..BF are the signed bytes below -64).
+        const unsigned ends = mask_of(_mm_cmpgt_epi8(next, _mm_set1_epi8(-65)));
+        if (ends == kThreeByteEnds && n - i >= 24) {
+            const __m128i a = v;
+            const __m128i b = load(p + i + 8);
             const __m128i tails =
                 _mm_or_si128(_mm_shuffle_epi8(a, tails_a), _mm_shuffle_epi8(b, tails_b));
             const __m128i leads =
@@ -79,10 +134,8 @@ std::size_t decode_ssse3(const unsigned char* p, std::size_t n, char16_t* out) n
                 o += k;
                 continue;
             }
-        }
-        if (left >= 16) {
-            const __m128i w =
-                _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)), swap);
+        } else if (ends == kTwoByteEnds) {
+            const __m128i w = _mm_shuffle_epi8(v, swap);
             const __m128i units =
                 _mm_or_si128(_mm_and_si128(w, low6),
                              _mm_and_si128(_mm_srli_epi16(w, 2), _mm_set1_epi16(0x07C0)));
@@ -99,11 +152,60 @@ std::size_t decode_ssse3(const unsigned char* p, std::size_t n, char16_t* out) n
                 continue;
             }
         }
-        const Progress next = decode_scalar_until(p, n, out, {i, o}, i + 1);
-        i = next.in;
-        o = next.out;
+
+        // The mixed step. Byte classes from the top bits: bit 6 and bit 5 of each byte.
+        const __m128i v2 = _mm_add_epi8(v, v);
+        const unsigned bit6 = mask_of(v2);
+        const unsigned bit5 = mask_of(_mm_add_epi8(v2, v2));
+        const unsigned cont = high & ~bit6;
+        const unsigned lead2 = high & bit6 & ~bit5;
+        const unsigned lead3 = high & bit6 & bit5;
+        const __m128i odd_leads = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, _mm_set1_epi8(-0x10)), v),  // F0..FF
+                         _mm_cmpeq_epi8(_mm_and_si128(v, _mm_set1_epi8(-2)),
+                                        _mm_set1_epi8(-0x40))),  // C0, C1
+            _mm_and_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(-0x20)),
+                          _mm_cmpgt_epi8(_mm_set1_epi8(-0x60), next)));  // E0 80..9F
+        const unsigned odd = mask_of(odd_leads);
+        // b[16] counts as no continuation: only characters ending at 15 look at it, and then it
+        // is none.
+        const unsigned mismatch = (((lead2 | lead3) << 1) | (lead3 << 2)) ^ cont;
+        // A problem at bit b of wrong allows ends up to b - 2.
+        const unsigned wrong = ((odd << 1) | mismatch) & 0x1FFFF;
+        unsigned take = ends;
+        if (wrong != 0) {
+            const unsigned first = static_cast<unsigned>(__builtin_ctz(wrong));
+            take = first >= 2 ? take & ((1u << (first - 1)) - 1) : 0;
+        }
+        if (take == 0) {
+            const Progress one = decode_scalar_until(p, n, out, {i, o}, i + 1);
+            i = one.in;
+            o = one.out;
+            continue;
+        }
+
+        const __m128i conts = _mm_cmpgt_epi8(_mm_set1_epi8(-64), v);
+        const __m128i prev1 = _mm_slli_si128(v, 1);
+        const __m128i prev2 = _mm_slli_si128(v, 2);
+        const __m128i low = _mm_or_si128(
+            _mm_and_si128(v, _mm_set1_epi8(0x7F)),
+            _mm_and_si128(conts, _mm_and_si128(_mm_slli_epi16(prev1, 6), _mm_set1_epi8(-0x40))));
+        const __m128i high_bytes = _mm_and_si128(
+            conts, _mm_or_si128(_mm_and_si128(_mm_srli_epi16(prev1, 2), _mm_set1_epi8(0x0F)),
+                                _mm_and_si128(_mm_slli_si128(conts, 1),
+                                              _mm_and_si128(_mm_slli_epi16(prev2, 4),
+                                                            _mm_set1_epi8(-0x10)))));
+        const unsigned front = take & 0xFF;
+        const unsigned back = take >> 8;
+        store_units(out + o,
+                    _mm_shuffle_epi8(_mm_unpacklo_epi8(low, high_bytes), lane_packer(front)));
+        o += kPack.counts[front];
+        store_units(out + o,
+                    _mm_shuffle_epi8(_mm_unpackhi_epi8(low, high_bytes), lane_packer(back)));
+        o += kPack.counts[back];
+        i += 32 - static_cast<std::size_t>(__builtin_clz(take));
     }
-    return o;
+    return decode_scalar_until(p, n, out, {i, o}, n).out;
 }
 
 std::size_t encode_ssse3(const char16_t* units, std::size_t n, unsigned char* out) noexcept {
@@ -123,42 +225,61 @@ std::size_t encode_ssse3(const char16_t* units, std::size_t n, unsigned char* ou
     std::size_t i = 0;
     std::size_t o = 0;
     while (i + 8 <= n) {
-        const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
-        const __m128i below_800 = _mm_cmpeq_epi16(_mm_and_si128(u, _mm_set1_epi16(-0x0800)), zero);
+        const __m128i u = load(units + i);
+        const __m128i three =
+            _mm_cmpeq_epi16(_mm_cmpeq_epi16(_mm_and_si128(u, _mm_set1_epi16(-0x0800)), zero), zero);
         const __m128i ascii =
             _mm_andnot_si128(_mm_cmpeq_epi16(u, zero),
                              _mm_cmpeq_epi16(_mm_and_si128(u, _mm_set1_epi16(-0x0080)), zero));
-        std::size_t k = leading_lanes(ascii);
-        if (k > 0) {
+        // Low 8 bits: the ASCII lanes; high 8: the three-byte ones.
+        const unsigned kinds = mask_of(_mm_packs_epi16(ascii, three));
+        if ((kinds & 0xFF) == 0xFF) {
             _mm_storel_epi64(reinterpret_cast<__m128i*>(out + o), _mm_packus_epi16(u, u));
-            i += k;
-            o += k;
+            i += 8;
+            o += 8;
             continue;
         }
-        k = leading_lanes(_mm_cmpeq_epi16(below_800, zero));
-        if (k > 0) {
-            const __m128i firsts = _mm_or_si128(
-                _mm_or_si128(_mm_srli_epi16(u, 12), _mm_set1_epi16(0x00E0)),
-                _mm_slli_epi16(_mm_or_si128(_mm_and_si128(_mm_srli_epi16(u, 6), low6), tail), 8));
-            const __m128i thirds = _mm_or_si128(_mm_and_si128(u, low6), tail);
+        const __m128i t6 = _mm_srli_epi16(u, 6);
+        const __m128i lasts = _mm_or_si128(_mm_and_si128(u, low6), tail);
+        const __m128i firsts =
+            _mm_or_si128(_mm_or_si128(_mm_srli_epi16(u, 12), _mm_set1_epi16(0x00E0)),
+                         _mm_slli_epi16(_mm_or_si128(_mm_and_si128(t6, low6), tail), 8));
+        if ((kinds >> 8) == 0xFF) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o),
                              _mm_or_si128(_mm_shuffle_epi8(firsts, front_firsts),
-                                          _mm_shuffle_epi8(thirds, front_thirds)));
+                                          _mm_shuffle_epi8(lasts, front_thirds)));
             _mm_storel_epi64(reinterpret_cast<__m128i*>(out + o + 16),
                              _mm_or_si128(_mm_shuffle_epi8(firsts, back_firsts),
-                                          _mm_shuffle_epi8(thirds, back_thirds)));
-            i += k;
-            o += 3 * k;
+                                          _mm_shuffle_epi8(lasts, back_thirds)));
+            i += 8;
+            o += 24;
             continue;
         }
         // Two-byte characters, U+0000 among them (C0 80).
-        k = leading_lanes(_mm_andnot_si128(ascii, below_800));
         const __m128i pairs =
-            _mm_or_si128(_mm_or_si128(_mm_srli_epi16(u, 6), _mm_set1_epi16(0x00C0)),
-                         _mm_slli_epi16(_mm_or_si128(_mm_and_si128(u, low6), tail), 8));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), pairs);
-        i += k;
-        o += 2 * k;
+            _mm_or_si128(_mm_or_si128(t6, _mm_set1_epi16(0x00C0)), _mm_slli_epi16(lasts, 8));
+        if (kinds == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), pairs);
+            i += 8;
+            o += 16;
+            continue;
+        }
+        // The mixed step: every unit in three bytes, zeros where it needs fewer, then packed.
+        const __m128i leads = _mm_or_si128(
+            _mm_and_si128(three, firsts),
+            _mm_andnot_si128(
+                three, _mm_or_si128(_mm_and_si128(ascii, u), _mm_andnot_si128(ascii, pairs))));
+        const __m128i thirds = _mm_and_si128(three, lasts);
+        const __m128i front = _mm_or_si128(_mm_shuffle_epi8(leads, front_firsts),
+                                           _mm_shuffle_epi8(thirds, front_thirds));
+        const __m128i back = _mm_or_si128(_mm_shuffle_epi8(leads, back_firsts),
+                                          _mm_shuffle_epi8(thirds, back_thirds));
+        const unsigned kept = ~mask_of(_mm_cmpeq_epi8(front, zero)) & 0xFFFF;
+        const unsigned kept_back = ~mask_of(_mm_cmpeq_epi8(back, zero)) & 0xFF;
+        o = pack_bytes(front, kept & 0xFF, out, o);
+        o = pack_bytes(_mm_srli_si128(front, 8), kept >> 8, out, o);
+        o = pack_bytes(back, kept_back, out, o);
+        i += 8;
     }
     return encode_scalar_range(units, i, n, out, o);
 }

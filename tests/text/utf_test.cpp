@@ -124,9 +124,9 @@ TEST(Utf, DecodesStandardAndModifiedFormsAndReplacesInvalidBytes) {
               u"a\u4E2D\U0001F600\uFFFD");
 }
 
-// The vector decoders take blocks of 16 ASCII bytes and of 8 or 16 two- and three-byte
-// sequences. Each kind of byte is put at every position around the block sizes, inside runs
-// of each kind, and at the very end.
+// The vector decoders take blocks of 16 ASCII bytes, of 8 or 16 two- and three-byte sequences,
+// and of 16 bytes where the widths interleave. Each kind of byte is put at every position around
+// the block sizes, inside runs of each kind and of each mix, and at the very end.
 TEST(Utf, DecodersAgreeAroundEveryBlockBoundary) {
     struct Piece {
         const char* what;
@@ -138,6 +138,10 @@ TEST(Utf, DecodersAgreeAroundEveryBlockBoundary) {
         {"two bytes", "\xD0\x96", u"\u0416"},
         {"three bytes", "\xE4\xB8\xAD", u"\u4E2D"},
         {"three bytes from E0", "\xE0\xA0\x80", u"\u0800"},
+        {"ascii and two bytes", "q\xD0\x96", u"q\u0416"},
+        {"ascii and three bytes", "q\xE4\xB8\xAD", u"q\u4E2D"},
+        {"two and three bytes", "\xD0\x96\xE0\xA4\xB9", u"\u0416\u0939"},
+        {"ascii, three and two bytes", "q\xED\x9F\xBF\xDF\xBF", u"q\uD7FF\u07FF"},
     };
     const Piece odd_ones[] = {
         {"ascii", "z", u"z"},
@@ -183,15 +187,23 @@ TEST(Utf, DecodersAgreeAroundEveryBlockBoundary) {
     }
 }
 
-// The vector encoders take blocks of 8 or 16 characters of one width; each edge character is put
-// at every position around them, inside runs of each width. measure_utf16 sizes what they write
-// and finds every surrogate.
+// The vector encoders take blocks of 8 or 16 characters of one width or of mixed widths; each edge
+// character is put at every position around them, inside runs of each width and of each mix.
+// measure_utf16 sizes what they write and finds every surrogate.
 TEST(Utf, EncodersWriteModifiedUtf8AroundEveryBlockBoundary) {
     struct Piece {
         std::u16string units;
         std::string bytes;
     };
-    const Piece runs[] = {{u"q", "q"}, {u"\u0416", "\xD0\x96"}, {u"\u4E2D", "\xE4\xB8\xAD"}};
+    const Piece runs[] = {
+        {u"q", "q"},
+        {u"\u0416", "\xD0\x96"},
+        {u"\u4E2D", "\xE4\xB8\xAD"},
+        {u"q\u0416", "q\xD0\x96"},
+        {u"q\u4E2D", "q\xE4\xB8\xAD"},
+        {u"\u0416\uFFFF", "\xD0\x96\xEF\xBF\xBF"},
+        {u"q\u0800\u07FF", "q\xE0\xA0\x80\xDF\xBF"},
+    };
     const Piece edges[] = {
         {std::u16string(1, u'\0'), "\xC0\x80"},
         {u"\u0001", "\x01"},
