@@ -8,7 +8,8 @@
 #   bench/qemu_insns.sh BUILD_DIR QEMU TRIPLE [LIMIT [CORPUS_DIR]]
 # e.g. bench/qemu_insns.sh build-arm64-bench qemu-aarch64 aarch64-linux-gnu 65536
 # BUILD_DIR holds bench/kiv_text_passes built for the emulated target (-DKIV_BENCH=ON); LIMIT:
-# bytes from each file's start (default 65536; 0: whole files). Prints a Markdown table.
+# bytes from each file's start (default 65536; 0: whole files). PATHS (environment): the kernel
+# sets counted, of "best scalar" (the default). Prints a Markdown table.
 set -eu
 build=$1 qemu=$2 triple=$3 limit=${4:-65536}
 corpus=${5:-$(dirname "$0")/../../shared/corpus/wikipedia-mars}
@@ -25,17 +26,21 @@ EOS
 range=$(printf '0x%x..0x%x' "$lo" $((hi - 1)))
 log=$(mktemp /dev/shm/kiv-insns.XXXXXX)
 trap 'rm -f "$log"' EXIT
+trap 'exit 1' INT TERM
 echo "Instructions per byte, kiv::text code only ($range), first $limit bytes of each text"
 echo
-echo "| text | bytes | decode best | decode scalar | encode best | encode scalar |"
-echo "|---|--:|--:|--:|--:|--:|"
+paths=${PATHS:-best scalar}
+head="| text | bytes |" rule="|---|--:|"
+for d in decode encode; do for p in $paths; do head="$head $d $p |" rule="$rule--:|"; done; done
+echo "$head"
+echo "$rule"
 for f in "$corpus"/*.utf8.txt; do
   row="| $(basename "$f" .utf8.txt) |"
   for d in decode encode; do
-    for p in best scalar; do
+    for p in $paths; do
       bytes=$("$qemu" -L "/usr/$triple" -singlestep -d nochain,exec -dfilter "$range" -D "$log" \
               "$prog" $d $p "$limit" "$f" | cut -d' ' -f1)
-      [ "$d$p" = decodebest ] && row="$row $bytes |"
+      [ "$row" = "| $(basename "$f" .utf8.txt) |" ] && row="$row $bytes |"
       row="$row $(awk -v n="$(wc -l <"$log")" -v b="$bytes" 'BEGIN { printf "%.2f", n / b }') |"
     done
   done
