@@ -14,6 +14,9 @@
 // Vector encoders likewise take blocks of ASCII and of three-byte characters and leave the rest
 // to encode_scalar_range; they may store past the bytes they keep, never past 3n bytes.
 //
+// A new kernel set: a value of Path (and of kPaths below), its two functions declared here, its
+// file kernel_<set>.cpp, its set in text/CMakeLists.txt's KERNELS, a row in dispatch.cpp.
+//
 // Kernel files built with extra instruction-set flags must not define or instantiate any inline
 // function or template shared with other files (the linker could keep their copy for everyone),
 // so they only use intrinsics and their own internal-linkage helpers.
@@ -21,7 +24,9 @@
 
 namespace kiv::text {
 
-enum class Path { scalar, ssse3, neon };
+enum class Path { scalar, ssse3, avx2, neon };
+// Every path, built in or not: what tests and benchmarks go through.
+constexpr Path kPaths[] = {Path::scalar, Path::ssse3, Path::avx2, Path::neon};
 
 struct Kernels {
     Path path;
@@ -31,6 +36,9 @@ struct Kernels {
 
 // True when the path is built into this library and the running CPU can execute it.
 bool path_supported(Path path) noexcept;
+
+// True when the path is built into this library, whatever the CPU.
+bool path_built(Path path) noexcept;
 
 // The kernels of one path, or nullptr when path_supported(path) is false.
 // Tests and benchmarks use this to run a given path directly.
@@ -60,6 +68,8 @@ std::size_t decode_scalar(const unsigned char* p, std::size_t n, char16_t* out) 
 std::size_t encode_scalar(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
 std::size_t decode_ssse3(const unsigned char* p, std::size_t n, char16_t* out) noexcept;
 std::size_t encode_ssse3(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
+std::size_t decode_avx2(const unsigned char* p, std::size_t n, char16_t* out) noexcept;
+std::size_t encode_avx2(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
 std::size_t decode_neon(const unsigned char* p, std::size_t n, char16_t* out) noexcept;
 std::size_t encode_neon(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/kernels.h"
 #include "text/kernels.h"
 
 namespace kiv {
@@ -72,13 +73,7 @@ TEST(Utf, AsciiMeansEveryByteBelow0x80) {
 }
 
 // Every decoder (and encoder) this CPU runs: the scalar one and the vector ones.
-std::vector<text::Path> decoders() {
-    std::vector<text::Path> paths;
-    for (text::Path path : {text::Path::scalar, text::Path::ssse3, text::Path::neon}) {
-        if (text::path_supported(path)) paths.push_back(path);
-    }
-    return paths;
-}
+std::vector<text::Path> decoders() { return test::runnable(text::kPaths, text::path_supported); }
 
 // Decodes with the given path into exactly n units of room, checks nothing is written past
 // them, and returns the units.
@@ -92,28 +87,38 @@ std::u16string decode_on(text::Path path, const std::string& bytes) {
 
 // The build chose the kernels the target can have, and the dispatcher offers those the CPU runs.
 TEST(UtfDispatch, PathsReportThemselves) {
-    for (text::Path path : {text::Path::scalar, text::Path::ssse3, text::Path::neon}) {
+    for (text::Path path : text::kPaths) {
         const text::Kernels* k = text::kernels_for(path);
         EXPECT_EQ(k != nullptr, text::path_supported(path));
         if (k != nullptr) {
             EXPECT_EQ(k->path, path);
         }
+        EXPECT_TRUE(text::path_built(path) || k == nullptr) << testing::PrintToString(path);
     }
     EXPECT_TRUE(text::path_supported(text::Path::scalar));
     EXPECT_TRUE(text::path_supported(text::best_kernels().path));
 #if defined(__x86_64__) || defined(__i386__)
     EXPECT_EQ(text::path_supported(text::Path::ssse3), __builtin_cpu_supports("ssse3") != 0);
+    EXPECT_EQ(text::path_supported(text::Path::avx2),
+              text::path_built(text::Path::avx2) && __builtin_cpu_supports("avx2") != 0);
     EXPECT_FALSE(text::path_supported(text::Path::neon));
 #elif defined(__aarch64__) || (defined(__arm__) && defined(__ARM_NEON))
     EXPECT_TRUE(text::path_supported(text::Path::neon));
 #endif
 }
 
+// The decoders and encoders below run on the kernels this CPU runs: this one line names any built
+// in that it cannot.
+TEST(UtfDispatch, EveryKernelBuiltInRunsHere) {
+    const std::string missing =
+        test::built_not_runnable(text::kPaths, text::path_built, text::path_supported);
+    if (!missing.empty()) GTEST_SKIP() << "built in, but this CPU cannot run: " << missing;
+}
+
 TEST(Utf, DecodesStandardAndModifiedFormsAndReplacesInvalidBytes) {
     for (text::Path path : decoders()) {
         for (const auto& c : cases()) {
-            EXPECT_EQ(decode_on(path, c.bytes), c.units)
-                << c.what << ", path " << static_cast<int>(path);
+            EXPECT_EQ(decode_on(path, c.bytes), c.units) << c.what << ", path " << text::name(path);
         }
     }
     const std::string some = "a\xE4\xB8\xAD\xF0\x9F\x98\x80\xFF";
@@ -178,7 +183,7 @@ TEST(Utf, DecodersAgreeAroundEveryBlockBoundary) {
                             ASSERT_EQ(decode_on(path, bytes), units)
                                 << odd.what << " after " << before << " " << run.what << ", then "
                                 << after << " and " << end.size() << " truncated bytes, path "
-                                << static_cast<int>(path);
+                                << text::name(path);
                         }
                     }
                 }
@@ -234,7 +239,7 @@ TEST(Utf, EncodersWriteModifiedUtf8AroundEveryBlockBoundary) {
                         ASSERT_EQ(std::string(out.begin(), out.begin() + n), bytes)
                             << "edge U+" << static_cast<unsigned>(edge.units[0]) << " after "
                             << before << " of U+" << static_cast<unsigned>(run.units[0])
-                            << ", path " << static_cast<int>(path);
+                            << ", path " << text::name(path);
                         EXPECT_EQ(out[3 * units.size()], '#') << "wrote past 3n bytes";
                         EXPECT_EQ(size.bytes, bytes.size());
                         EXPECT_FALSE(size.surrogates);
