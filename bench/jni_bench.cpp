@@ -7,7 +7,7 @@
 //   save/ascii/<bytes>/region     GetStringRegion slices narrowed and scrambled (long ASCII)
 //   save/<text>/<bytes>/critical  GetStringCritical, modified UTF-8 encoded and scrambled in
 //                                 slices (long texts without surrogates)
-//   save/<text>/<bytes>/probe     the first 128 characters looked at: plain if they are ASCII,
+//   save/<text>/<bytes>/probe     the modified UTF-8 length looked at: plain if the text is ASCII,
 //                                 else critical (what the library does on ART)
 //   read/<text>/<bytes>/plain     NewStringUTF (what short ASCII texts take)
 //   read/ascii/<bytes>/bytearray  byte[] and String(byte[], int, int, int) (long ASCII)
@@ -110,11 +110,11 @@ std::size_t save_critical(jstring s, unsigned char* out) {
     return size.bytes;
 }
 
-// What the library does on ART: the VM's own conversion for a text that starts with ASCII (which
-// ART keeps as bytes), the encoding from the characters for any other.
+// What the library does on ART: the VM's own conversion for an ASCII text (which ART keeps as
+// bytes), the encoding from the characters for any other.
 std::size_t save_probed(jstring s, unsigned char* out) {
-    return kiv::jni::starts_ascii(g_env, s, g_env->GetStringLength(s)) ? save_plain(s, out)
-                                                                       : save_critical(s, out);
+    return kiv::jni::is_ascii(g_env, s, g_env->GetStringLength(s)) ? save_plain(s, out)
+                                                                   : save_critical(s, out);
 }
 
 // --- reads: modified UTF-8 bytes to a Java string (a local reference) ---

@@ -1,6 +1,6 @@
 #pragma once
-// How the library reads the Java strings it is given: emptiness, and whether a text starts with
-// ASCII (the ASCII slices of desktop VMs are in hotspot_paths.h).
+// How the library reads the Java strings it is given: emptiness, and whether a text is ASCII (the
+// ASCII slices of desktop VMs are in hotspot_paths.h).
 
 #include <jni.h>
 
@@ -12,7 +12,9 @@ namespace kiv::jni {
 // always treated alike.
 bool is_empty(JNIEnv* env, jstring s) noexcept;
 
-// True when the first characters of the string, up to 128, are ASCII (U+0001 to U+007F).
-bool starts_ascii(JNIEnv* env, jstring s, jsize length) noexcept;
+// True when every one of the string's `length` characters is ASCII (U+0001 to U+007F): its
+// modified UTF-8 takes one byte a character. ART answers at once for the strings it keeps as
+// bytes, and counts the others.
+bool is_ascii(JNIEnv* env, jstring s, jsize length) noexcept;
 
 }  // namespace kiv::jni

@@ -73,8 +73,9 @@ bool save_long(JNIEnv* env, jstring content, jsize length, const char* path,
         }
     }
     // On Android's runtime the slices (which widen its bytes and narrow them again) lose to its
-    // own conversion of a text that starts with ASCII, and the encoding only pays off for others.
-    return !starts_ascii(env, content, length) && save_encoded(env, content, length, path, status);
+    // own conversion of an ASCII text, which it keeps as bytes; every other text is encoded
+    // faster from its characters, mostly ASCII or not (bench/README.md, the languages on ART).
+    return !is_ascii(env, content, length) && save_encoded(env, content, length, path, status);
 }
 
 jstring make_string(JNIEnv* env, const char* p, std::size_t n) {

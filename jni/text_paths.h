@@ -16,8 +16,8 @@ namespace kiv::jni {
 // straight from its characters, slice by slice; a long text without surrogates that is not
 // ASCII is encoded to modified UTF-8 from its characters (GetStringCritical) and scrambled as it
 // goes; any other takes the VM's own modified UTF-8 bytes (GetStringUTFChars). On Android's
-// runtime, which keeps ASCII strings as bytes, a long text that starts with ASCII takes the VM's
-// own bytes and only the others are encoded from their characters.
+// runtime, which keeps ASCII strings as bytes, a long ASCII text takes the VM's own bytes and
+// every other is encoded from its characters.
 store::Status save_text(JNIEnv* env, jstring content, const char* path) noexcept;
 
 // Makes a Java string of the n bytes at p, where p[n] is 0. Large ASCII text goes through a
