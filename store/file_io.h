@@ -1,5 +1,5 @@
 #pragma once
-// Internal to the store: opening, measuring, reading and writing stored files.
+// Internal to the store: measuring, reading and writing stored files once they are open (open.h).
 
 #include <sys/stat.h>
 #include <sys/types.h>

@@ -10,6 +10,7 @@
 
 #include "store/file_io.h"
 #include "store/location.h"
+#include "store/open.h"
 #include "sys/sys.h"
 
 namespace kiv::store {
@@ -165,47 +166,18 @@ Status write_open(int fd, const struct stat& st, int flags, const unsigned char*
 }
 
 Status write_in_place(const char* path, const unsigned char* p, std::size_t n, SaveMode mode) {
-    // What is there decides how it is opened: a FIFO for writing only, so that the library never
-    // holds its own read end (its bytes would be thrown away when it closes it); anything else for
-    // reading and writing, as "w+" opens it. O_NONBLOCK makes a FIFO without a reader and a file
-    // under another process's lease answer at once (ENXIO, EWOULDBLOCK); it is off again before
-    // any write.
-    struct stat st;
-    const bool exists = sys::stat(path, &st) == 0;
-    if (!exists && errno != ENOENT) return Status(status::kOpenFailed, errno);
-    // A file that would be made is refused before it is made.
-    if ((!exists || S_ISREG(st.st_mode)) && !sys::within_file_size_limit(n)) {
-        return Status(status::kWriteFailed, EFBIG);
-    }
-    const int base = O_NOCTTY | O_NONBLOCK;
-    int flags = exists && !S_ISREG(st.st_mode) ? O_WRONLY : O_RDWR;
-    sys::Fd fd;
-    bool made = false;
-    if (!exists) {
-        fd = sys::Fd(sys::open(path, flags | base | O_CREAT | O_EXCL, 0666));
-        made = static_cast<bool>(fd);
-        // EEXIST: made meanwhile, or the path ends in a link to the file still to be made.
-        if (!fd && (errno != EEXIST || mode == SaveMode::create_new)) {
-            return Status(status::kOpenFailed, errno);
-        }
-    }
-    if (!fd) {
-        const int create = mode == SaveMode::create_new ? O_CREAT | O_EXCL : O_CREAT;
-        fd = sys::Fd(sys::open(path, flags | base | create, 0666));
-        if (!fd) return Status(status::kOpenFailed, errno);
-    }
-    if (sys::fstat(fd.get(), &st) != 0) return Status(status::kOpenFailed, errno);
-    // Through a link to a file still to be made, the file is this save's if it is still empty.
-    made = made || (!exists && S_ISREG(st.st_mode) && st.st_size == 0);
-    const Status result = sys::set_status_flags(fd.get(), flags) != 0
+    WritableFile file;
+    const Status opened = open_in_place(path, n, mode, file);
+    if (opened.code != kOk) return opened;
+    const Status result = sys::set_status_flags(file.fd.get(), file.flags) != 0
                               ? Status(status::kOpenFailed, errno)
-                              : write_open(fd.get(), st, flags, p, n);
-    if (made) {
+                              : write_open(file.fd.get(), file.st, file.flags, p, n);
+    if (file.made) {
         // A file this save made is made durable by name too, or, if the save failed, removed
         // again (provided its name still names it), so that a failed save leaves nothing.
         sys::Fd dir;
         char name[PATH_MAX];
-        if (find_entry(path, st, dir, name)) {
+        if (find_entry(path, file.st, dir, name)) {
             if (result.code != kOk) {
                 sys::unlinkat(dir.get(), name);
             } else {
@@ -213,7 +185,7 @@ Status write_in_place(const char* path, const unsigned char* p, std::size_t n, S
             }
         }
     }
-    return close_after(fd, result);
+    return close_after(file.fd, result);
 }
 
 Status write_through(int n, const unsigned char* p, std::size_t size) {

@@ -7,8 +7,8 @@
 
 #include <cstddef>
 
+#include "store/save_mode.h"
 #include "store/status.h"
-#include "store/store.h"
 #include "sys/fd.h"
 
 namespace kiv::store {
@@ -21,10 +21,8 @@ namespace kiv::store {
 // bytes once, in order, at its position.
 Status write_open(int fd, const struct stat& st, int flags, const unsigned char* p, std::size_t n);
 
-// Opens the file at path where it stands (created if missing; with create_new, only if missing)
-// and writes it with write_open(). A FIFO is opened for writing only, and one nobody reads is
-// refused at once (ENXIO); an open another process's lease holds back answers at once
-// (EWOULDBLOCK). A file it made is made durable by name too, and removed again if the save fails.
+// Opens the file at path where it stands (open_in_place() in open.h) and writes it with
+// write_open(). A file it made is made durable by name too, and removed again if the save fails.
 Status write_in_place(const char* path, const unsigned char* p, std::size_t n, SaveMode mode);
 
 // Saves through the caller's own descriptor n with write_open().

@@ -6,9 +6,8 @@
 
 namespace kiv::store {
 
-// An exclusive lock on the directory that holds path's file (its symbolic links followed), for
-// callers that look at a file and then replace it and must not be interleaved with each other:
-// held until the scope ends, by one caller at a time across threads and processes. For an open
+// An exclusive lock on the directory that holds path's file (its symbolic links followed), held
+// until the scope ends, by one caller at a time across threads and processes. For an open
 // file's link (/proc/self/fd/N) it is the directory where the file still has its name, so that
 // callers through descriptors and callers by that name exclude each other; a file without one
 // is not locked through the caller's own descriptor (that would change the caller's own locks:

@@ -11,6 +11,7 @@
 #include "store/file_io.h"
 #include "store/in_place.h"
 #include "store/location.h"
+#include "store/open.h"
 #include "store/temp_file.h"
 #include "sys/sys.h"
 

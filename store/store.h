@@ -5,17 +5,11 @@
 
 #include <cstddef>
 
+#include "store/save_mode.h"
 #include "store/status.h"
 #include "sys/buffer.h"
 
 namespace kiv::store {
-
-enum class SaveMode {
-    replace,     // the new content replaces whatever the path holds
-    create_new,  // the new content is published only if the path holds nothing yet (else EEXIST),
-                 // as far as the system can tell: see publish() and DirectoryLock
-                 // (store/lock.h)
-};
 
 // Saves the n plain bytes (n > 0) at path, scrambled, so that the file holds either its old
 // content or the complete new one, whatever happens: the bytes go to a hidden temporary file
@@ -44,7 +38,7 @@ Status remove(const char* path) noexcept;
 
 // Reads and unscrambles the file at path into a new buffer of n + 1 bytes, zero-terminated. The
 // file must be one fopen("r+") could open, but is opened for reading only, without waiting (see
-// open_to_read() in location.h); a path that stands for one of the caller's own descriptors is
+// open_to_read() in open.h); a path that stands for one of the caller's own descriptors is
 // read through it, which needs only to be open for reading, and never closed. Codes: 200, 703
 // (err tells why the file could not be opened), 704, 705 (closing a file the library opened).
 Status read(const char* path, sys::Buffer& text, std::size_t& n) noexcept;
