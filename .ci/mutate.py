@@ -17,7 +17,7 @@ of mutants, each built and run against every test of the build (ctest --stop-on-
 A mutant that does not build is neither killed nor survived (it is counted apart); a critical
 one that does not build fails the run, as does a pattern that does not occur exactly once.
 Every suite runs in a mount namespace of its own, with a private /dev (null, zero, full, random,
-urandom, loop devices; standard input its /dev/null) and a private /tmp for its scratch files.
+urandom, loop devices; standard input its /dev/null) and a file system of its own for its scratch files (TMPDIR).
 """
 
 import argparse
@@ -30,7 +30,7 @@ import sys
 import time
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parent.parent
+ROOT = Path(os.environ.get("KIV_MUTATE_ROOT", Path(__file__).resolve().parent.parent))
 MUTANTS = ROOT / ".ci" / "mutants"
 
 
@@ -98,7 +98,7 @@ def sites(line, code, previous):
     """(start, end, replacement, operator) for each mutation of a line (`code`: it masked)."""
     found = []
     for m in re.finditer(r"(?<= )(==|!=|<=|>=|&&|\|\||<|>|\+|-)(?= )", code):
-        found.append((m.start(), m.end(), SWAPS[m.group(1)], "operator " + m.group(1)))
+        found.append((m.start(), m.end(), SWAPS[m.group(1)], m.group(1) + " to " + SWAPS[m.group(1)]))
     for m in re.finditer(r"(?<![\w.])([01])([uU]?[lL]{0,2})(?![\w.'])", code):
         found.append((m.start(1), m.end(1), "1" if m.group(1) == "0" else "0", "constant"))
     for m in re.finditer(r"\b(true|false)\b", code):
@@ -187,11 +187,11 @@ def apply_pattern(m):
 
 # --- Building and running --------------------------------------------------------------------
 
-# Run inside `unshare --mount`: a private /dev and /tmp, then the suite with standard input from
+# Run inside `unshare --mount`: a private /dev and scratch directory, then the suite with standard input from
 # that /dev/null. A mutant that writes, chmods or closes what it should not reaches only these.
 SANDBOX = r"""
 set -e
-dev=$1; shift
+dev=$1; tmp=$2; shift 2
 mount --make-rprivate /
 mount -t tmpfs -o mode=755 kiv-mutation-dev "$dev"
 for node in null:1:3 zero:1:5 full:1:7 random:1:8 urandom:1:9; do
@@ -206,22 +206,29 @@ ln -s /proc/self/fd "$dev/fd"
 ln -s /proc/self/fd/0 "$dev/stdin"; ln -s /proc/self/fd/1 "$dev/stdout"; ln -s /proc/self/fd/2 "$dev/stderr"
 mkdir "$dev/shm"
 mount --move "$dev" /dev
-mount -t tmpfs -o mode=1777 kiv-mutation-tmp /tmp
-export TMPDIR=/tmp
+mount -t tmpfs -o mode=1777 kiv-mutation-tmp "$tmp"
+export TMPDIR=$tmp
 exec "$@" </dev/null
 """
 
 
 def run(cmd, timeout, log):
-    """Runs cmd in a session of its own, killed whole at the timeout; its exit status (or None)."""
+    """Runs cmd in a session of its own, killed whole at the timeout or when this script is
+    stopped (the source is put back then too); its exit status, or None at the timeout."""
     with open(log, "w") as out:
         p = subprocess.Popen(cmd, stdout=out, stderr=subprocess.STDOUT, start_new_session=True)
         try:
             return p.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
-            os.killpg(p.pid, signal.SIGKILL)
-            p.wait()
             return None
+        finally:
+            if p.poll() is None:
+                os.killpg(p.pid, signal.SIGKILL)
+                p.wait()
+
+
+def stopped(signum, frame):
+    raise SystemExit(f"mutation: stopped by signal {signum}")
 
 
 # The minified apps run ProGuard (13 s each) to check the keep rules and the archive's packaging,
@@ -235,6 +242,7 @@ class Runner:
         self.work = self.build / "mutation"
         self.work.mkdir(exist_ok=True)
         (self.work / "dev").mkdir(exist_ok=True)
+        (self.work / "tmp").mkdir(exist_ok=True)
         self.test_timeout = test_timeout
         self.suite_seconds = None
 
@@ -244,6 +252,7 @@ class Runner:
     def suite(self):
         """True if every test passed."""
         cmd = ["unshare", "--mount", "sh", "-c", SANDBOX, "sandbox", str(self.work / "dev"),
+               str(self.work / "tmp"),
                "ctest", "--test-dir", str(self.build), "-j2", "--stop-on-failure",
                "--timeout", str(self.test_timeout), "--output-on-failure", "-E", SKIPPED]
         limit = 3 * self.suite_seconds + 60 if self.suite_seconds else 1800
@@ -286,6 +295,8 @@ def main():
     ap.add_argument("--timeout", type=int, default=300, help="seconds per test")
     args = ap.parse_args()
 
+    signal.signal(signal.SIGTERM, stopped)
+    signal.signal(signal.SIGINT, stopped)
     conf = config()
     seed, threshold = int(conf["seed"][0]), float(conf["threshold"][0])
     size = args.sample if args.sample is not None else int(conf["sample"][0])

@@ -114,7 +114,7 @@ void sweep_leftovers(const Location& at) {
             }
         }
     }
-    closedir(d);
+    sys::closedir(d);
 }
 
 }  // namespace kiv::store

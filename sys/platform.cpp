@@ -82,11 +82,10 @@ namespace {
 // checks FS_IOC_GETFLAGS as reading the file's attributes, which apps may do to their files.
 bool flags_refuse_removal(int dir, const char* path) noexcept {
     if (fault(EIO, "ioctl(FS_IOC_GETFLAGS)")) return false;
-    const int fd = ::openat(dir, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
+    const Fd fd(sys::openat(dir, path, O_RDONLY | O_DIRECTORY));
+    if (!fd) return false;
     int flags = 0;
-    const bool known = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    ::close(fd);
+    const bool known = ::ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) == 0;
     return known && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
 }
 
@@ -99,9 +98,8 @@ bool refuses_removal(int dir, const char* path) noexcept {
     // process for it, and the directory's flags are asked for instead.
     if (android_get_device_api_level() < 30) return flags_refuse_removal(dir, path);
 #endif
-    if (fault(EIO, "statx")) return false;
     struct statx st {};
-    if (::syscall(SYS_statx, dir, path, 0, 0u, &st) != 0) {
+    if (fault(EIO, "statx") || ::syscall(SYS_statx, dir, path, 0, 0u, &st) != 0) {
         return errno == ENOSYS && flags_refuse_removal(dir, path);  // a kernel older than 4.11
     }
     constexpr unsigned long long kKeeps = STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE;

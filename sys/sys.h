@@ -48,6 +48,7 @@ void unlock(int fd) noexcept;  // flock(LOCK_UN): not failable, the lock goes wi
 // open even as O_PATH).
 DIR* opendir_at(int dir, const char* path) noexcept;
 dirent* readdir(DIR* dir) noexcept;
+int closedir(DIR* dir) noexcept;
 FILE* fdopen(int fd, const char* mode) noexcept;  // the stream owns fd from then on
 size_t fwrite(const void* buf, size_t size, size_t count, FILE* f) noexcept;
 int fclose(FILE* f) noexcept;

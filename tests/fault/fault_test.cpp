@@ -5,6 +5,9 @@
 
 #include "tests/fault/fault.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -47,7 +50,27 @@ protected:
         EXPECT_FALSE(env()->ExceptionCheck())
             << "failing call " << nth << " (" << (o.failed ? o.failed : "none") << ")";
         env()->ExceptionClear();
+        expect_closed_once(o);
         return o;
+    }
+
+    // Every descriptor the operation makes is closed exactly once before it returns, whatever
+    // failed: a second close can close another thread's file.
+    static void expect_closed_once(const fault::Outcome& o) {
+        std::set<int> open;
+        const std::string where = std::string("failing ") + (o.failed ? o.failed : "none");
+        for (const fault::Call& c : o.log) {
+            if ((c.name == "open" || c.name == "openat" || c.name == "dup" ||
+                 c.name == "opendir") &&
+                c.fd >= 0) {
+                EXPECT_TRUE(open.insert(c.fd).second) << where << ": " << c.name << " " << c.fd;
+            }
+            if (c.name == "close" || c.name == "fclose" || c.name == "closedir") {
+                EXPECT_EQ(open.erase(c.fd), 1u) << where << ": " << c.name << "(" << c.fd
+                                                << ") of a descriptor it did not open";
+            }
+        }
+        EXPECT_EQ(open, std::set<int>{}) << where << ": left open";
     }
 
     void expect_clean_dir(const std::vector<std::string>& keep, const fault::Outcome& o) {
@@ -127,6 +150,13 @@ TEST_F(FaultInjection, SaveKeepsTheOldOrTheWholeNewText) {
                     } else {
                         EXPECT_EQ(now, old_bytes) << where;
                     }
+                    // A refused growth is cut back off, the file to its old size: a disk that
+                    // refuses part of it must not keep the rest.
+                    const long old_size = static_cast<long>(old_bytes.size());
+                    if (in_place && std::strcmp(o.failed, "pwrite") == 0 &&
+                        o.log[o.failed_at].arg == old_size) {
+                        EXPECT_TRUE(o.made("ftruncate", old_size, o.failed_at)) << where;
+                    }
                 }
                 if (target.through_descriptor) {
                     EXPECT_EQ(open_file.text(), now) << where;
@@ -136,7 +166,7 @@ TEST_F(FaultInjection, SaveKeepsTheOldOrTheWholeNewText) {
                     // A rename is made durable: the directory is synced after it (the powercut
                     // lane shows what a power cut does without that).
                     if (!in_place) {
-                        EXPECT_TRUE(o.made.count("fsync(dir)")) << target.what;
+                        EXPECT_TRUE(o.made("fsync(dir)")) << target.what;
                     }
                     break;
                 }
@@ -168,7 +198,7 @@ TEST_F(FaultInjection, DeleteReportsEveryFailure) {
             EXPECT_EQ(read_bytes(file), std::nullopt);
             // A failed sync of the directory after the file is gone still answers 603.
             if (o.failed == nullptr) {
-                EXPECT_TRUE(o.made.count("fsync(dir)"));
+                EXPECT_TRUE(o.made("fsync(dir)"));
             }
         } else {
             EXPECT_EQ(r.code, 604);
@@ -213,6 +243,94 @@ TEST_F(FaultInjection, ReadAndQueryReportEveryFailure) {
         EXPECT_TRUE(codes.count(code)) << "no injected failure gave " << code;
 }
 
+// What each kind of save, delete and identity must do that its results cannot show, checked by
+// the calls it makes (the powercut lane shows what a power cut does without them): the bytes of
+// a file made beside the target synced before it takes the target's name, a file written in
+// place synced after the write, the directory synced after a name is made or removed, and
+// every file made with O_EXCL where it must not take over a name another caller made meanwhile.
+TEST_F(FaultInjection, EachKindMakesItsDurabilityCalls) {
+    enum Check : unsigned { kSyncBeforeName = 1, kSyncAfterWrite = 2, kDirSync = 4, kExcl = 8 };
+    enum class Op { save, save_through_link, remove, identity };
+    const std::vector<fault::Refusal> no_new_files = {{"openat", EACCES, O_CREAT}};
+    const struct Kind {
+        const char* what;
+        Op op;
+        const char* before;  // the plain text the file holds first, or none
+        std::vector<fault::Refusal> refusals;
+        unsigned checks;
+    } kinds[] = {
+        {"save of a new file", Op::save, nullptr, {}, kSyncBeforeName | kDirSync | kExcl},
+        {"save over a file", Op::save, "old", {}, kSyncBeforeName | kDirSync | kExcl},
+        {"save in place", Op::save, "old", no_new_files, kSyncAfterWrite},
+        {"save of a new file in place",
+         Op::save,
+         nullptr,
+         {{"rename", EPERM}},
+         kSyncAfterWrite | kDirSync},
+        {"save through an open file's link", Op::save_through_link, "old", {}, kSyncAfterWrite},
+        {"delete", Op::remove, "old", {}, kDirSync},
+        {"first identity", Op::identity, nullptr, {}, kSyncBeforeName | kDirSync | kExcl},
+        {"first identity on Android", Op::identity, nullptr, fault::kPlatforms[1].refusals,
+         kSyncBeforeName | kDirSync | kExcl},
+        {"first identity in place", Op::identity, nullptr, no_new_files,
+         kSyncAfterWrite | kDirSync | kExcl},
+        {"identity for another tag",
+         Op::identity,
+         "12other",
+         {},
+         kSyncBeforeName | kDirSync | kExcl},
+    };
+    for (const Kind& k : kinds) {
+        fault::Platform refusing(k.refusals);
+        std::remove(file.c_str());
+        if (k.before) write_bytes(file, model_scramble(k.before));
+        OpenFile open_file(file);
+        const std::string path = k.op == Op::save_through_link ? open_file.path() : file;
+        fault::Outcome o = inject(0, [&] {
+            if (k.op == Op::identity) {
+                Java_com_zelk_kiv_jni_NativeLoader_getDeviceIdentification(env(), nullptr,
+                                                                           jstr("tag"), jstr(path));
+                return;
+            }
+            jobject record = new_record();
+            Java_com_zelk_kiv_jni_NativeLoader_writeFile(
+                env(), nullptr, record, jstr(k.op == Op::remove ? "" : "the new text"), jstr(path));
+            EXPECT_EQ(report_of(record).code, k.op == Op::remove ? 603 : 200) << k.what;
+        });
+        int made = -1;         // the descriptor of the file made beside the target
+        bool synced = false;   // its bytes synced
+        bool written = false;  // a write, an unsynced one
+        bool named = false;    // a name made or removed, the directory not yet synced
+        bool created = false;
+        for (const fault::Call& c : o.log) {
+            if (c.failed) continue;
+            const bool creates = (c.name == "open" || c.name == "openat") && (c.arg & O_CREAT);
+            if (creates && (k.checks & kExcl) != 0) {
+                EXPECT_TRUE(c.arg & O_EXCL) << k.what << ": " << c.name << " without O_EXCL";
+            }
+            if (creates && c.name == "openat") made = c.fd;
+            if (creates && c.name == "open") named = true;  // in place: made if it was not there
+            created = created || creates;
+            if (c.name == "fsync" && c.fd == made) synced = true;
+            if (c.name == "write" || c.name == "pwrite" || c.name == "ftruncate") written = true;
+            if (c.name == "fsync") written = false;
+            if (c.name == "rename" || c.name == "renameat2" || c.name == "link") {
+                EXPECT_TRUE(synced || (k.checks & kSyncBeforeName) == 0)
+                    << k.what << ": " << c.name;
+            }
+            // (A temporary file's removal needs no sync: a leftover it leaves is swept later.)
+            if (c.name == "rename" || c.name == "renameat2" || c.name == "link" ||
+                c.name == "remove") {
+                named = true;
+            }
+            if (c.name == "fsync(dir)") named = false;
+        }
+        EXPECT_TRUE(created || (k.checks & kExcl) == 0) << k.what;
+        EXPECT_FALSE(written && (k.checks & kSyncAfterWrite)) << k.what << ": no sync after it";
+        EXPECT_FALSE(named && (k.checks & kDirSync)) << k.what << ": the directory is not synced";
+    }
+}
+
 TEST_F(FaultInjection, IdentityIsNullOrStoredWhole) {
     struct Start {
         const char* what;
@@ -252,12 +370,12 @@ TEST_F(FaultInjection, IdentityIsNullOrStoredWhole) {
                 }
                 // A new identity is made durable: its directory is synced once it is published.
                 if (id && !o.failed && start.plain != "777tag") {
-                    EXPECT_TRUE(o.made.count("fsync(dir)")) << where;
+                    EXPECT_TRUE(o.made("fsync(dir)")) << where;
                 }
                 // A stored one is looked up under the lock its maker holds until it is durable,
                 // or, where there is no lock, made durable before it is handed out.
                 if (id && !o.failed && start.plain == "777tag") {
-                    EXPECT_TRUE(o.made.count(platform.locks ? "flock" : "fsync(dir)")) << where;
+                    EXPECT_TRUE(o.made(platform.locks ? "flock" : "fsync(dir)")) << where;
                 }
                 // An identity published by link() whose temporary name could not be removed
                 // afterwards is the one leftover a single failure can cause: a second name of

@@ -513,16 +513,23 @@ TEST_F(FileStore, DeletingAMissingFileNeverCreatesIt) {
     EXPECT_EQ(dir.others({}), std::vector<std::string>{});
 }
 
+// A replaced file keeps its mode, even bits the umask would take from a new file (Android's
+// umask is 022 too).
 TEST_F(FileStore, SaveKeepsPermissionBitsAndSymbolicLinks) {
     ASSERT_EQ(write_file("first", file).code, 200);
-    ASSERT_EQ(chmod(file.c_str(), 0640), 0);
     ASSERT_EQ(symlink("note.txt", (dir / "link").c_str()), 0);
-    ASSERT_EQ(write_file("second", dir / "link").code, 200);
+    const mode_t umask_was = umask(022);
+    for (mode_t mode : {0640, 0666, 0664, 0600}) {
+        ASSERT_EQ(chmod(file.c_str(), mode), 0);
+        EXPECT_EQ(write_file("second", dir / "link").code, 200);
+        struct stat st {};
+        ASSERT_EQ(stat(file.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode);
+    }
+    umask(umask_was);
     struct stat st {};
     ASSERT_EQ(lstat((dir / "link").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link must stay a link";
-    ASSERT_EQ(stat(file.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(read_file(file).msg, "second");
 
     // A dangling link names the file to create.
