@@ -224,12 +224,16 @@ TEST_F(FileStore, MissingAndEmptyFiles) {
 }
 
 TEST_F(FileStore, SaveThatCannotOpenReports606AndLeavesNothing) {
-    Report r = write_file("abc", dir / "no/such/file");
-    EXPECT_EQ(r.code, 606);
-    EXPECT_EQ(r.msg, with_error("打开文件失败：", ENOENT));
-    r = write_file("abc", dir.path());
-    EXPECT_EQ(r.code, 606);
-    EXPECT_EQ(r.msg, with_error("打开文件失败：", EISDIR));
+    const std::pair<std::string, int> cases[] = {
+        {dir / "no/such/file", ENOENT},
+        {dir.path(), EISDIR},
+        {dir / std::string(NAME_MAX + 1, 'n'), ENAMETOOLONG},
+    };
+    for (const auto& [path, err] : cases) {
+        Report r = write_file("abc", path);
+        EXPECT_EQ(r.code, 606) << std::strerror(err);
+        EXPECT_EQ(r.msg, with_error("打开文件失败：", err));
+    }
     EXPECT_EQ(dir.others({}), std::vector<std::string>{});
 }
 

@@ -170,27 +170,32 @@ TEST_F(ToolTest, FailuresPrintTheStatusOnStandardError) {
 }
 
 // A file-size limit with SIGXFSZ at its default action, as on Android's runtime, where a write
-// past the limit kills the process: a save past it answers 607 before writing any byte, the old
-// text stays whole and nothing is left beside it, whether the file is saved by its name or
-// through a descriptor.
+// past the limit kills the process: a save past it (by one byte or more) answers 607 before
+// writing any byte, the old text stays whole and nothing is left beside it, whether the file is
+// saved by its name or through a descriptor; a text of exactly the limit is saved.
 TEST_F(ToolTest, SavePastTheFileSizeLimitFailsAndKeepsTheOldText) {
-    const std::string big(900 * 1024, 'x');
+    constexpr std::size_t kLimit = 100 * 1024;
     const std::string expected_err =
         "kiv: 607 写入失败：" + std::string(std::strerror(EFBIG)) + " (could not write the file)\n";
-    for (const bool through_descriptor : {false, true}) {
-        SCOPED_TRACE(through_descriptor ? "through a descriptor" : "by name");
-        const std::string target = file("small");
-        ASSERT_EQ(kiv({"write", target, "the old text"}).exit_code, 0);
-        ChildSetup setup;
-        setup.file_size_limit = 100 * 1024;
-        if (through_descriptor) setup.fd3 = target;
-        const Outcome o = run_child(KIV_TOOL_PATH,
-                                    {"write", through_descriptor ? "/proc/self/fd/3" : target, "-"},
-                                    big, std::nullopt, {}, setup);
-        EXPECT_EQ(o.exit_code, 1) << "killed or failed otherwise: " << o.err;
-        EXPECT_EQ(o.err, expected_err);
-        EXPECT_EQ(file_bytes(target), scrambled("the old text"));
-        EXPECT_EQ(dir_.others({"small"}), std::vector<std::string>{});
+    for (const std::size_t size : {kLimit, kLimit + 1, 900 * kLimit / 100}) {
+        for (const bool through_descriptor : {false, true}) {
+            SCOPED_TRACE((through_descriptor ? "through a descriptor, " : "by name, ") +
+                         std::to_string(size) + " bytes");
+            const std::string target = file("small");
+            ASSERT_EQ(kiv({"write", target, "the old text"}).exit_code, 0);
+            ChildSetup setup;
+            setup.file_size_limit = kLimit;
+            if (through_descriptor) setup.fd3 = target;
+            const std::string text(size, 'x');
+            const Outcome o = run_child(
+                KIV_TOOL_PATH, {"write", through_descriptor ? "/proc/self/fd/3" : target, "-"},
+                text, std::nullopt, {}, setup);
+            const bool fits = size <= kLimit;  // a text of exactly the limit is saved
+            EXPECT_EQ(o.exit_code, fits ? 0 : 1) << "killed or failed otherwise: " << o.err;
+            EXPECT_EQ(o.err, fits ? "" : expected_err);
+            EXPECT_EQ(file_bytes(target), scrambled(fits ? text : "the old text"));
+            EXPECT_EQ(dir_.others({"small"}), std::vector<std::string>{});
+        }
     }
 }
 

@@ -279,6 +279,25 @@ TEST(Save, ClearsOldLeftoversOfItsTargetInSmallDirectories) {
     EXPECT_EQ(dir.others(names), std::vector<std::string>{});
     for (const auto& k : kept) EXPECT_EQ(test::read_bytes(dir / k.first), "left") << k.first;
 
+    // The rule's edge, by a look made in the second the leftover was named in: ten minutes old is
+    // kept, a second more is not.
+    for (const auto& [age, swept] : {std::pair{600L, false}, std::pair{601L, true}}) {
+        TempDir edge;
+        Location at;
+        int err = 0;
+        ASSERT_TRUE(locate((edge / "f").c_str(), at, err));
+        std::string name;
+        for (timespec before{}, after{}; name.empty() || before.tv_sec != after.tv_sec;) {
+            if (!name.empty()) std::remove((edge / name).c_str());
+            clock_gettime(CLOCK_MONOTONIC, &before);
+            name = temp_name("f", age);
+            make_file(edge / name, 0);
+            sweep_leftovers(at);
+            clock_gettime(CLOCK_MONOTONIC, &after);
+        }
+        EXPECT_EQ(test::read_bytes(edge / name).has_value(), !swept) << age << " s old";
+    }
+
     TempDir big;  // a directory with thousands of entries is left alone
     for (int i = 0; i < 5000; ++i) test::write_bytes(big / ("file" + std::to_string(i)), "");
     make_file(big / old_leftover, 3600);
