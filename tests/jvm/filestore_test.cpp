@@ -223,6 +223,24 @@ TEST_F(FileStore, MissingAndEmptyFiles) {
     EXPECT_EQ(query_file(dir.path()).code, 803);
 }
 
+// A text larger than the VM's heap: the read answers 704 with no exception left pending (the
+// method would throw). ctest runs it in a VM with a small heap (small_heap_read); in one with a
+// large heap the file would have to be too large to make here.
+TEST_F(FileStore, TextTooLargeForTheHeapReports704) {
+    JNIEnv* e = env();
+    jclass runtime = e->FindClass("java/lang/Runtime");
+    jobject rt = e->CallStaticObjectMethod(
+        runtime, e->GetStaticMethodID(runtime, "getRuntime", "()Ljava/lang/Runtime;"));
+    ASSERT_FALSE(e->ExceptionCheck());
+    const jlong heap = e->CallLongMethod(rt, e->GetMethodID(runtime, "maxMemory", "()J"));
+    ASSERT_FALSE(e->ExceptionCheck());
+    if (heap > (64 << 20)) GTEST_SKIP() << "a heap of " << heap << " bytes: run by small_heap_read";
+    write_bytes(file, std::string(static_cast<std::size_t>(2 * heap), 'h'));
+    Report r = read_file(file);
+    EXPECT_EQ(r.code, 704);
+    EXPECT_EQ(r.msg, with_error("读取内容失败：", ENOMEM));
+}
+
 TEST_F(FileStore, SaveThatCannotOpenReports606AndLeavesNothing) {
     const std::pair<std::string, int> cases[] = {
         {dir / "no/such/file", ENOENT},
