@@ -21,6 +21,7 @@ urandom, loop devices; standard input its /dev/null) and a file system of its ow
 """
 
 import argparse
+import hashlib
 import os
 import random
 import re
@@ -249,6 +250,13 @@ class Runner:
     def make(self):
         return run(["cmake", "--build", str(self.build), "-j2"], 1800, self.work / "build.log") == 0
 
+    def objects(self):
+        """A digest of every object file of the build."""
+        h = hashlib.sha256()
+        for o in sorted(self.build.rglob("*.o")):
+            h.update(o.read_bytes())
+        return h.digest()
+
     def suite(self):
         """True if every test passed."""
         cmd = ["unshare", "--mount", "sh", "-c", SANDBOX, "sandbox", str(self.work / "dev"),
@@ -266,15 +274,20 @@ class Runner:
             print((self.work / "test.log").read_text(errors="replace")[-4000:])
             sys.exit(f"mutation: the suite fails on the unchanged tree ({self.work / 'test.log'})")
         self.suite_seconds = time.time() - start
+        self.unchanged = self.objects()
         print(f"-- unchanged tree: built and passed in {self.suite_seconds:.0f} s")
 
     def try_mutant(self, path, text):
-        """'killed', 'survived' or 'no build'; the source is put back afterwards."""
+        """'killed', 'survived', 'no build' or 'same code' (the compiler made the same object
+        code: a line this build leaves out, or a change it folds away); the source is put back
+        afterwards."""
         original = path.read_text(encoding="utf-8")
         try:
             path.write_text(text, encoding="utf-8")
             if not self.make():
                 return "no build"
+            if self.objects() == self.unchanged:
+                return "same code"
             return "survived" if self.suite() else "killed"
         finally:
             path.write_text(original, encoding="utf-8")
@@ -350,7 +363,9 @@ def main():
             continue
         k, s, p = score(results[kind])
         nobuild = results[kind].count("no build")
+        same = results[kind].count("same code")
         extra = f", {nobuild} did not build" if nobuild else ""
+        extra += f", {same} compiled to the same code" if same else ""
         if kind == "random":
             extra += f", {len(aside)} equivalent set aside; seed {seed}, threshold {threshold:g}%"
         lines.append(f"mutation ({kind}): {k} killed, {s} survived, score {p:.1f}%{extra}")
@@ -359,8 +374,8 @@ def main():
                 if m["result"] == "survived":
                     print(f"   critical survivor: {m['file']}: {m['breaks']}")
                     failed = True
-                elif m["result"] == "no build":
-                    print(f"   critical mutant does not build: {m['file']}: {m['find']!r}")
+                elif m["result"] in ("no build", "same code"):
+                    print(f"   critical mutant ({m['result']}): {m['file']}: {m['find']!r}")
                     failed = True
         else:
             folders = {}
