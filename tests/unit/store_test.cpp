@@ -41,6 +41,7 @@ TEST(Status, MessagesJoinTextAndDescriptionWithoutSpace) {
         {Status(status::kWriteFailed, ENOSPC), "写入失败：", true},
         {Status(status::kDeleteFailed, ENOENT), "内容为空，删除文件失败：", true},
         {Status(status::kCloseFailed, EIO), "关闭文件失败：", true},
+        {Status(status::kOpenFailed, EPERM), "打开文件失败：", true},  // errno 1
         {Status(status::kReadFailed, ENOMEM), "读取内容失败：", true},
         {Status(status::kSaved), "保存成功", false},
         {Status(status::kNoFile, ENOENT), "文件不存在", false},
