@@ -256,7 +256,7 @@ TEST_F(FaultInjection, EachKindMakesItsDurabilityCalls) {
         kExcl = 8,
         kFlags = 16
     };
-    enum class Op { save, save_through_link, remove, identity };
+    enum class Op { save, save_through_link, save_to_device, save_to_pipe, remove, identity };
     const std::vector<fault::Refusal> no_new_files = {{"openat", EACCES, O_CREAT}};
     const struct Kind {
         const char* what;
@@ -279,6 +279,8 @@ TEST_F(FaultInjection, EachKindMakesItsDurabilityCalls) {
          {{"rename", EPERM}},
          kSyncAfterWrite | kDirSync},
         {"save through an open file's link", Op::save_through_link, "old", {}, kSyncAfterWrite},
+        {"save to a device", Op::save_to_device, nullptr, {}, 0},
+        {"save to a pipe", Op::save_to_pipe, nullptr, {}, 0},
         {"delete", Op::remove, "old", {}, kDirSync},
         {"first identity", Op::identity, nullptr, {}, kSyncBeforeName | kDirSync | kExcl},
         {"first identity on Android", Op::identity, nullptr, fault::kPlatforms[1].refusals,
@@ -296,7 +298,13 @@ TEST_F(FaultInjection, EachKindMakesItsDurabilityCalls) {
         std::remove(file.c_str());
         if (k.before) write_bytes(file, model_scramble(k.before));
         OpenFile open_file(file);
-        const std::string path = k.op == Op::save_through_link ? open_file.path() : file;
+        int pipe_ends[2] = {-1, -1};  // a pipe handed over as a descriptor
+        ASSERT_EQ(pipe(pipe_ends), 0);
+        const std::string path = k.op == Op::save_through_link ? open_file.path()
+                                 : k.op == Op::save_to_device  ? "/dev/null"
+                                 : k.op == Op::save_to_pipe
+                                     ? "/proc/self/fd/" + std::to_string(pipe_ends[1])
+                                     : file;
         fault::Outcome o = inject(0, [&] {
             if (k.op == Op::identity) {
                 Java_com_zelk_kiv_jni_NativeLoader_getDeviceIdentification(env(), nullptr,
@@ -340,6 +348,8 @@ TEST_F(FaultInjection, EachKindMakesItsDurabilityCalls) {
         EXPECT_TRUE(o.made("ioctl(FS_IOC_GETFLAGS)") || (k.checks & kFlags) == 0) << k.what;
         EXPECT_FALSE(written && (k.checks & kSyncAfterWrite)) << k.what << ": no sync after it";
         EXPECT_FALSE(named && (k.checks & kDirSync)) << k.what << ": the directory is not synced";
+        close(pipe_ends[0]);
+        close(pipe_ends[1]);
     }
 }
 
