@@ -41,6 +41,7 @@ if(Java_JAVAC_EXECUTABLE)
     SOURCES
       java/com/zelk/kiv/jni/NativeLoader.java
       java/com/zelk/kiv/jni/JniModel.java
+    RESOURCES NAMESPACE "META-INF" LICENSE
     OUTPUT_NAME kiv
     GENERATE_NATIVE_HEADERS kiv-jni-generated DESTINATION "${CMAKE_CURRENT_BINARY_DIR}/jni-generated")
 
@@ -93,8 +94,8 @@ if(NOT ANDROID)
 endif()
 
 # The Java side as the Android archive ships it (target kiv-aar-java, built on demand): classes.jar
-# with NativeLoader and JniModel compiled for Java 8, and proguard.txt, the keep rules, which the
-# Android Gradle plugin applies to every app that uses the archive. The host tests minify an app
+# with NativeLoader and JniModel compiled for Java 8 (and the licence), and proguard.txt, the keep
+# rules, which the Android Gradle plugin applies to every app that uses the archive. The host tests minify an app
 # against these same two files (tests/minify).
 if(Java_JAVAC_EXECUTABLE AND Java_JAR_EXECUTABLE)
   set(KIV_AAR_CLASSES_JAR "${CMAKE_BINARY_DIR}/aar-java/classes.jar")
@@ -105,10 +106,12 @@ if(Java_JAVAC_EXECUTABLE AND Java_JAR_EXECUTABLE)
   string(REPLACE ";" "|" _kiv_aar_sources_arg "${_kiv_aar_sources}")
   add_custom_command(OUTPUT "${KIV_AAR_CLASSES_JAR}"
     COMMAND ${CMAKE_COMMAND} "-DJAVAC=${Java_JAVAC_EXECUTABLE}" "-DJAR=${Java_JAR_EXECUTABLE}"
-            "-DSOURCES=${_kiv_aar_sources_arg}" "-DOUT=${KIV_AAR_CLASSES_JAR}"
+            "-DSOURCES=${_kiv_aar_sources_arg}" "-DLICENSE=${PROJECT_SOURCE_DIR}/LICENSE"
+            "-DOUT=${KIV_AAR_CLASSES_JAR}"
             "-DWORK=${CMAKE_BINARY_DIR}/aar-java/classes"
             -P "${PROJECT_SOURCE_DIR}/cmake/android/classes-jar.cmake"
-    DEPENDS ${_kiv_aar_sources} "${PROJECT_SOURCE_DIR}/cmake/android/classes-jar.cmake"
+    DEPENDS ${_kiv_aar_sources} "${PROJECT_SOURCE_DIR}/LICENSE"
+            "${PROJECT_SOURCE_DIR}/cmake/android/classes-jar.cmake"
             "${PROJECT_SOURCE_DIR}/cmake/android/zip.cmake"
     COMMENT "Compiling the Java side for Java 8 into classes.jar"
     VERBATIM)

@@ -1,12 +1,20 @@
 # The Android archive (KIV_AAR=ON, a host build): packages the libraries that the android-<abi>
 # presets built in KIV_ANDROID_BUILDS/<abi>/ into kiv-native-lib-<version>.aar, a local Maven
-# repository beside it and native-debug-symbols.zip, and tests all of it (ctest): check-so and
-# the export check on every shipped library, that installing an Android build installs nothing,
-# then the archive's entries and the repository's files (check-aar.cmake).
+# repository beside it (with the POM, -sources.jar and -javadoc.jar that Maven Central asks for),
+# the upload bundle of that version and native-debug-symbols.zip, and tests all of it (ctest):
+# check-so and the export check on every shipped library, that installing an Android build
+# installs nothing, then the archive's entries, the repository's files, the signatures (made
+# again there with a throwaway key) and the bundle (check-aar.cmake).
 #
-# The version is the project's. Needs the JDK (javac for classes.jar, jar for the archives) and
-# llvm-19 (strip, readelf, nm); check-so comes from KIV_ANDROID_SYSROOT_TOOLS, the folder whose
-# make-sysroot laid out KIV_ANDROID_BUILDS/sysroot.
+# Signing: KIV_SIGNING_KEY names the gpg key (fingerprint, key id or e-mail address), from the
+# keyring in KIV_SIGNING_GNUPGHOME (gpg's default, ~/.gnupg, when empty); both start from the
+# environment variables KIV_SIGNING_KEY and GNUPGHOME at the first configure. A key with a
+# passphrase asks for it through gpg's agent, or reads it from KIV_SIGNING_PASSPHRASE_FILE.
+# Without a key the publication is complete but unsigned.
+#
+# The version, description and URL are the project's. Needs the JDK (javac for classes.jar,
+# javadoc, jar for the archives), gpg and llvm-19 (strip, readelf, nm, objdump); check-so comes
+# from KIV_ANDROID_SYSROOT_TOOLS, the folder whose make-sysroot laid out KIV_ANDROID_BUILDS/sysroot.
 if(ANDROID OR CMAKE_CROSSCOMPILING)
   message(FATAL_ERROR "KIV_AAR packages the Android builds: configure it as a host build")
 endif()
@@ -20,7 +28,23 @@ endif()
 if(NOT Java_JAVAC_EXECUTABLE OR NOT Java_JAR_EXECUTABLE)
   message(FATAL_ERROR "the Android archive needs the JDK's javac and jar")
 endif()
-foreach(tool strip readelf nm)
+get_filename_component(_kiv_javac_real "${Java_JAVAC_EXECUTABLE}" REALPATH)
+get_filename_component(_kiv_jdk_bin "${_kiv_javac_real}" DIRECTORY)
+find_program(KIV_JAVADOC javadoc HINTS "${_kiv_jdk_bin}")
+if(NOT KIV_JAVADOC)
+  message(FATAL_ERROR "javadoc not found beside ${_kiv_javac_real}")
+endif()
+find_program(KIV_GPG gpg)
+if(NOT KIV_GPG)
+  message(FATAL_ERROR "gpg not found (Debian: gpg gpg-agent): the publication's signatures are made and checked with it")
+endif()
+set(KIV_SIGNING_KEY "$ENV{KIV_SIGNING_KEY}" CACHE STRING
+  "gpg key to sign the publication with (fingerprint, id or e-mail); empty: unsigned")
+set(KIV_SIGNING_GNUPGHOME "$ENV{GNUPGHOME}" CACHE PATH
+  "Keyring folder holding KIV_SIGNING_KEY; empty: gpg's default")
+set(KIV_SIGNING_PASSPHRASE_FILE "$ENV{KIV_SIGNING_PASSPHRASE_FILE}" CACHE FILEPATH
+  "File holding the key's passphrase, for unattended signing; empty: gpg's agent asks")
+foreach(tool strip readelf nm objdump)
   string(TOUPPER "${tool}" _name)
   find_program(KIV_LLVM_${_name} llvm-${tool}-19)
   if(NOT KIV_LLVM_${_name})
@@ -43,6 +67,11 @@ set(_maven "${_out}/maven")
 set(_maven_artifact "${_maven}/com/zelk/kiv/kiv-native-lib")
 set(_maven_dir "${_maven_artifact}/${PROJECT_VERSION}")
 set(_symbols "${_out}/native-debug-symbols.zip")
+set(_bundle "${_out}/${_name}-bundle.zip")
+set(_java_sources
+  "${PROJECT_SOURCE_DIR}/java/com/zelk/kiv/jni/NativeLoader.java"
+  "${PROJECT_SOURCE_DIR}/java/com/zelk/kiv/jni/JniModel.java")
+string(REPLACE ";" "|" _java_sources_arg "${_java_sources}")
 set(_libs "")
 set(_abi_table "")
 foreach(abi IN LISTS KIV_ANDROID_ABIS)
@@ -55,20 +84,27 @@ string(REPLACE ";" "|" _abi_arg "${_abi_table}")
 set(_here "${CMAKE_CURRENT_LIST_DIR}")
 add_custom_command(
   OUTPUT "${_aar}" "${_maven_dir}/${_name}.aar" "${_maven_dir}/${_name}.pom"
-         "${_maven_artifact}/maven-metadata.xml" "${_symbols}"
+         "${_maven_dir}/${_name}-sources.jar" "${_maven_dir}/${_name}-javadoc.jar"
+         "${_maven_artifact}/maven-metadata.xml" "${_bundle}" "${_symbols}"
   COMMAND ${CMAKE_COMMAND}
-          "-DVERSION=${PROJECT_VERSION}" "-DABIS=${_abi_arg}" "-DBUILDS=${KIV_ANDROID_BUILDS}"
+          "-DVERSION=${PROJECT_VERSION}" "-DDESCRIPTION=${PROJECT_DESCRIPTION}"
+          "-DURL=${PROJECT_HOMEPAGE_URL}" "-DABIS=${_abi_arg}" "-DBUILDS=${KIV_ANDROID_BUILDS}"
           "-DCLASSES_JAR=${KIV_AAR_CLASSES_JAR}" "-DPROGUARD=${KIV_AAR_PROGUARD}"
           "-DHEADER=${PROJECT_SOURCE_DIR}/include/kiv/codec.h" "-DSTRIP=${KIV_LLVM_STRIP}"
-          "-DJAR=${Java_JAR_EXECUTABLE}" "-DSTAGE=${_out}/stage" "-DOUT=${_out}"
+          "-DLICENSE=${PROJECT_SOURCE_DIR}/LICENSE" "-DSOURCES=${_java_sources_arg}"
+          "-DJAVADOC=${KIV_JAVADOC}" "-DJAR=${Java_JAR_EXECUTABLE}" "-DGPG=${KIV_GPG}"
+          "-DSIGNING_KEY=${KIV_SIGNING_KEY}" "-DSIGNING_GNUPGHOME=${KIV_SIGNING_GNUPGHOME}"
+          "-DSIGNING_PASSPHRASE_FILE=${KIV_SIGNING_PASSPHRASE_FILE}"
+          "-DSTAGE=${_out}/stage" "-DOUT=${_out}"
           -P "${_here}/package-aar.cmake"
-  DEPENDS ${_libs} "${KIV_AAR_CLASSES_JAR}" "${KIV_AAR_PROGUARD}"
+  DEPENDS ${_libs} "${KIV_AAR_CLASSES_JAR}" "${KIV_AAR_PROGUARD}" ${_java_sources}
+          "${PROJECT_SOURCE_DIR}/LICENSE"
           "${PROJECT_SOURCE_DIR}/include/kiv/codec.h" "${_here}/package-aar.cmake"
           "${_here}/zip.cmake" "${_here}/AndroidManifest.xml.in" "${_here}/kiv-native-lib.pom.in"
-          "${_here}/maven-metadata.xml.in"
-  COMMENT "Packaging ${_name}.aar, its Maven repository and native-debug-symbols.zip"
+          "${_here}/maven-metadata.xml.in" "${_here}/sign-bundle.cmake"
+  COMMENT "Packaging ${_name}.aar, its Maven repository, its bundle and native-debug-symbols.zip"
   VERBATIM)
-add_custom_target(kiv-aar ALL DEPENDS "${_aar}" "${_symbols}")
+add_custom_target(kiv-aar ALL DEPENDS "${_aar}" "${_bundle}" "${_symbols}")
 add_dependencies(kiv-aar kiv-aar-java)
 
 enable_testing()
@@ -102,8 +138,12 @@ endforeach()
 string(REPLACE ";" "|" _machines_arg "${_machines}")
 add_test(NAME aar_contents
   COMMAND ${CMAKE_COMMAND}
-    "-DAAR=${_aar}" "-DMAVEN=${_maven}" "-DSYMBOLS=${_symbols}" "-DVERSION=${PROJECT_VERSION}"
+    "-DAAR=${_aar}" "-DMAVEN=${_maven}" "-DSYMBOLS=${_symbols}" "-DBUNDLE=${_bundle}"
+    "-DVERSION=${PROJECT_VERSION}" "-DURL=${PROJECT_HOMEPAGE_URL}"
     "-DABIS=${_abi_arg}" "-DMACHINES=${_machines_arg}" "-DREADELF=${KIV_LLVM_READELF}"
-    "-DRULES=${PROJECT_SOURCE_DIR}/java/proguard-rules.pro"
-    "-DHEADER=${PROJECT_SOURCE_DIR}/include/kiv/codec.h" "-DWORK=${_out}/check-aar"
+    "-DOBJDUMP=${KIV_LLVM_OBJDUMP}" "-DRULES=${PROJECT_SOURCE_DIR}/java/proguard-rules.pro"
+    "-DHEADER=${PROJECT_SOURCE_DIR}/include/kiv/codec.h" "-DLICENSE=${PROJECT_SOURCE_DIR}/LICENSE"
+    "-DSOURCES=${_java_sources_arg}" "-DSOURCE_DIR=${PROJECT_SOURCE_DIR}"
+    "-DJAR=${Java_JAR_EXECUTABLE}" "-DGPG=${KIV_GPG}" "-DSIGNING_KEY=${KIV_SIGNING_KEY}"
+    "-DSIGNING_GNUPGHOME=${KIV_SIGNING_GNUPGHOME}" "-DWORK=${_out}/check-aar"
     -P "${_here}/check-aar.cmake")

@@ -45,12 +45,13 @@ public final class Demo {
         show("writeFile with an empty path", NativeLoader.writeFile(r, "abc", ""));
 
         String first = NativeLoader.getDeviceIdentification("demo-app", id.getPath());
-        System.out.println("getDeviceIdentification(\"demo-app\") makes a new identity: " + first);
+        System.out.println("getDeviceIdentification(\"demo-app\") makes a new identity and returns it"
+                + " scrambled, as it is stored (number and tag): " + first);
         String second = NativeLoader.getDeviceIdentification("demo-app", id.getPath());
         System.out.println("  called again it returns the stored one: " + second
                 + (first.equals(second) ? " (the same)" : " (DIFFERENT!)"));
         String other = NativeLoader.getDeviceIdentification("other-app", id.getPath());
-        System.out.println("  another tag replaces it with a new identity: " + other);
+        System.out.println("  another tag replaces it with a new identity (scrambled too): " + other);
         System.out.println("getDeviceIdentification with an empty tag gives "
                 + NativeLoader.getDeviceIdentification("", id.getPath()));
     }
