@@ -247,15 +247,18 @@ TEST_F(FaultInjection, ReadAndQueryReportEveryFailure) {
 // place synced after the write, the directory synced after a name is made or removed, and
 // every file made with O_EXCL where it must not take over a name another caller made meanwhile.
 TEST_F(FaultInjection, EachKindMakesItsDurabilityCalls) {
-    // kFlags: where the kernel has no statx, the directory's flags are asked whether it keeps
-    // what is made in it (append-only: no temporary file could be removed there).
-    enum Check : unsigned {
+    // kPublished: a file made beside the target and renamed (or linked) over it. kFlags: where
+    // the kernel has no statx, the directory's flags are asked whether it keeps what is made in
+    // it (append-only: no temporary file could be removed there). Devices and pipes: only their
+    // descriptors, closed once (as everywhere, in inject()).
+    enum : unsigned {
         kSyncBeforeName = 1,
         kSyncAfterWrite = 2,
         kDirSync = 4,
         kExcl = 8,
         kFlags = 16
     };
+    constexpr unsigned kPublished = kSyncBeforeName | kDirSync | kExcl;
     enum class Op { save, save_through_link, save_to_device, save_to_pipe, remove, identity };
     const std::vector<fault::Refusal> no_new_files = {{"openat", EACCES, O_CREAT}};
     const struct Kind {
@@ -265,33 +268,21 @@ TEST_F(FaultInjection, EachKindMakesItsDurabilityCalls) {
         std::vector<fault::Refusal> refusals;
         unsigned checks;
     } kinds[] = {
-        {"save of a new file", Op::save, nullptr, {}, kSyncBeforeName | kDirSync | kExcl},
-        {"save over a file", Op::save, "old", {}, kSyncBeforeName | kDirSync | kExcl},
-        {"save on a kernel without statx",
-         Op::save,
-         "old",
-         {{"statx", ENOSYS}},
-         kSyncBeforeName | kDirSync | kExcl | kFlags},
+        {"save of a new file", Op::save, nullptr, {}, kPublished},
+        {"save over a file", Op::save, "old", {}, kPublished},
+        {"save, no statx", Op::save, "old", {{"statx", ENOSYS}}, kPublished | kFlags},
         {"save in place", Op::save, "old", no_new_files, kSyncAfterWrite},
-        {"save of a new file in place",
-         Op::save,
-         nullptr,
-         {{"rename", EPERM}},
-         kSyncAfterWrite | kDirSync},
-        {"save through an open file's link", Op::save_through_link, "old", {}, kSyncAfterWrite},
+        {"new file in place", Op::save, nullptr, {{"rename", EPERM}}, kSyncAfterWrite | kDirSync},
+        {"save through a link", Op::save_through_link, "old", {}, kSyncAfterWrite},
         {"save to a device", Op::save_to_device, nullptr, {}, 0},
         {"save to a pipe", Op::save_to_pipe, nullptr, {}, 0},
         {"delete", Op::remove, "old", {}, kDirSync},
-        {"first identity", Op::identity, nullptr, {}, kSyncBeforeName | kDirSync | kExcl},
-        {"first identity on Android", Op::identity, nullptr, fault::kPlatforms[1].refusals,
-         kSyncBeforeName | kDirSync | kExcl},
+        {"first identity", Op::identity, nullptr, {}, kPublished},
+        {"first identity, Android", Op::identity, nullptr, fault::kPlatforms[1].refusals,
+         kPublished},
         {"first identity in place", Op::identity, nullptr, no_new_files,
          kSyncAfterWrite | kDirSync | kExcl},
-        {"identity for another tag",
-         Op::identity,
-         "12other",
-         {},
-         kSyncBeforeName | kDirSync | kExcl},
+        {"identity for another tag", Op::identity, "12other", {}, kPublished},
     };
     for (const Kind& k : kinds) {
         fault::Platform refusing(k.refusals);
