@@ -76,6 +76,75 @@ bool keeps_everything(const Location& at) {
     return sys::refuses_removal(at.dir, dir);
 }
 
+// Whether a save failed for lack of room: a full disk or a quota.
+bool no_room(const Status& s) { return s.code != kOk && (s.err == ENOSPC || s.err == EDQUOT); }
+
+// One save of a located, existing or missing, non-directory target. Its branches:
+//  - not a regular file (a device, a FIFO): written in place;
+//  - in a directory that keeps everything made in it: written in place, nothing made beside it;
+//  - otherwise through a temporary file beside it, renamed over it; where no temporary file can
+//    be made (the directory refuses new files) or the rename is refused, written in place,
+//    the temporary file removed first, so that its blocks are free for the target's.
+// Every branch that names an entry in a directory which allows removal may then sweep the
+// target's leftovers (one save in sixteen).
+Status save_at(const char* path, const Location& at, const unsigned char* scrambled, std::size_t n,
+               SaveMode mode) {
+    // A save refused for room leaves the sweep to its caller, which then sweeps in any case.
+    const auto swept = [&](const Status& result, bool sweep) {
+        if (sweep && !no_room(result)) sweep_leftovers(at);
+        return result;
+    };
+    if (at.exists && !S_ISREG(at.st.st_mode)) {
+        return swept(write_in_place(path, scrambled, n, mode), sweep_due());
+    }
+    mode_t bits = 0666;
+    if (at.exists) {
+        // Refuse, as "w+" would, a file that cannot be opened for reading and writing.
+        if (sys::access_for_update(path) != 0) return Status(status::kOpenFailed, errno);
+        if (mode == SaveMode::create_new) return Status(status::kWriteFailed, EEXIST);
+        bits = at.st.st_mode & 07777;
+    }
+    // Nothing is written past the file-size limit: the signal of a write beyond it kills the
+    // process where it is not ignored (on Android's runtime).
+    if (!sys::within_file_size_limit(n)) return Status(status::kWriteFailed, EFBIG);
+    // A temporary file made where nothing can be removed would stay for good.
+    if (keeps_everything(at)) return write_in_place(path, scrambled, n, mode);
+
+    char temp[PATH_MAX];
+    std::uint64_t r = 0;
+    int err = 0;
+    sys::Fd fd = create_temp(at, bits, temp, r, err);
+    if (!fd) {
+        // Without a temporary file the only way left is writing in place; where an old file
+        // exists, take it only when the directory refuses new files, not when the disk is full.
+        if (at.exists && !refuses_new_files(err)) return Status(status::kOpenFailed, err);
+        return swept(write_in_place(path, scrambled, n, mode), sweep_due());
+    }
+    if (at.exists) sys::fchmod(fd.get(), bits);  // the umask must not narrow the old file's bits
+
+    Status result(status::kSaved);
+    if (!write_all(fd.get(), scrambled, n, err)) {
+        result = Status(status::kWriteFailed, err);
+    } else if (sys::fsync(fd.get()) != 0) {
+        result = Status(status::kCloseFailed, errno);
+    }
+    result = close_after(fd, result);
+    if (result.code == kOk) result = publish(at, temp, mode);
+    if (result.code == kOk) {
+        sync_entries(at);
+    } else {
+        sys::unlinkat(at.dir, temp);
+        // Where the rename is refused but the file itself may be written, save as a plain write
+        // would; if it cannot even be opened, the rename's refusal is the answer.
+        if (result.code == status::kWriteFailed.code && refuses_rename(result.err) &&
+            mode == SaveMode::replace) {
+            const Status written = write_in_place(path, scrambled, n, mode);
+            if (written.code != status::kOpenFailed.code) result = written;
+        }
+    }
+    return swept(result, sweeps(r));
+}
+
 }  // namespace
 
 Status save_scrambled(const char* path, const unsigned char* scrambled, std::size_t n,
@@ -97,60 +166,13 @@ Status save_scrambled(const char* path, const unsigned char* scrambled, std::siz
         if (at.own >= 0) return write_through(at.own, scrambled, n);
         return write_in_place(path, scrambled, n, mode);
     }
-    mode_t bits = 0666;
-    if (at.exists) {
-        if (S_ISDIR(at.st.st_mode)) return Status(status::kOpenFailed, EISDIR);
-        if (!S_ISREG(at.st.st_mode)) return write_in_place(path, scrambled, n, mode);
-        // Refuse, as "w+" would, a file that cannot be opened for reading and writing.
-        if (sys::access_for_update(path) != 0) return Status(status::kOpenFailed, errno);
-        if (mode == SaveMode::create_new) return Status(status::kWriteFailed, EEXIST);
-        bits = at.st.st_mode & 07777;
-    }
-    // Nothing is written past the file-size limit: the signal of a write beyond it kills the
-    // process where it is not ignored (on Android's runtime).
-    if (!sys::within_file_size_limit(n)) return Status(status::kWriteFailed, EFBIG);
-    // Writing in place, where nothing else will do; a file it makes is made durable by name too.
-    const auto in_place = [&] {
-        const Status result = write_in_place(path, scrambled, n, mode);
-        if (result.code == kOk && !at.exists) sync_entries(at);
-        return result;
-    };
-    // A temporary file made where nothing can be removed would stay for good.
-    if (keeps_everything(at)) return in_place();
-
-    char temp[PATH_MAX];
-    std::uint64_t r = 0;
-    sys::Fd fd = create_temp(at, bits, temp, r, err);
-    if (!fd) {
-        // Without a temporary file the only way left is writing in place; where an old file
-        // exists, take it only when the directory refuses new files, not when the disk is full.
-        if (!at.exists || refuses_new_files(err)) return in_place();
-        return Status(status::kOpenFailed, err);
-    }
-    if (at.exists) sys::fchmod(fd.get(), bits);  // the umask must not narrow the old file's bits
-
-    Status result(status::kSaved);
-    if (!write_all(fd.get(), scrambled, n, err)) {
-        result = Status(status::kWriteFailed, err);
-    } else if (sys::fsync(fd.get()) != 0) {
-        result = Status(status::kCloseFailed, errno);
-    }
-    result = close_after(fd, result);
-    if (result.code == kOk) result = publish(at, temp, mode);
-    const bool renamed = result.code == kOk;
-    if (renamed) {
-        sync_entries(at);
-    } else if (result.code == status::kWriteFailed.code && refuses_rename(result.err) &&
-               mode == SaveMode::replace) {
-        // Where the rename is refused but the file itself may be written, save as a plain write
-        // would; if it cannot even be opened, the rename's refusal is the answer.
-        const Status written = in_place();
-        if (written.code != status::kOpenFailed.code) result = written;
-    }
-    if (!renamed) {
-        sys::unlinkat(at.dir, temp);
-    } else if (sweeps(r)) {
-        sweep_leftovers(at);
+    if (at.exists && S_ISDIR(at.st.st_mode)) return Status(status::kOpenFailed, EISDIR);
+    Status result = save_at(path, at, scrambled, n, mode);
+    // Refused for lack of room while leftovers of killed saves of this target take some: they
+    // are removed, whatever the size of the directory (it is read only when a save has already
+    // failed), and the save is made once more.
+    if (no_room(result) && sweep_leftovers(at, true) > 0) {
+        result = save_at(path, at, scrambled, n, mode);
     }
     return result;
 }

@@ -37,6 +37,15 @@ constexpr std::uint64_t kSweepEvery = 16;
 constexpr std::uint64_t kLeftoverAge = 10 * 60;
 constexpr off_t kCheapDirectory = 64 * 1024;  // bytes of directory entries
 
+// A number unlikely to repeat: the time tells saves apart across processes, the stack address
+// threads within one.
+std::uint64_t seed(timespec& now) {
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return mix(static_cast<std::uint64_t>(now.tv_sec) * 1000000000ull +
+               static_cast<std::uint64_t>(now.tv_nsec)) ^
+           mix(reinterpret_cast<std::uintptr_t>(&now));
+}
+
 }  // namespace
 
 std::size_t temp_prefix(const char* name, char (&out)[kTempPrefixMax + 1]) {
@@ -70,14 +79,10 @@ sys::Fd create_temp(const Location& at, mode_t mode, char (&temp)[PATH_MAX], std
     char prefix[kTempPrefixMax + 1];
     temp_prefix(at.file_name(), prefix);
     timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    // The time tells saves apart across processes, the stack address threads within one.
-    const std::uint64_t seed = mix(static_cast<std::uint64_t>(now.tv_sec) * 1000000000ull +
-                                   static_cast<std::uint64_t>(now.tv_nsec)) ^
-                               mix(reinterpret_cast<std::uintptr_t>(&now));
+    const std::uint64_t base = seed(now);
     const std::uint64_t stamp = seconds_since_start(now);
     for (int attempt = 0; attempt < 16; ++attempt) {
-        r = mix(seed + static_cast<std::uint64_t>(attempt));
+        r = mix(base + static_cast<std::uint64_t>(attempt));
         const std::uint64_t digits = ((r & 0xFFFFF) << kStampBits) | stamp;
         std::snprintf(temp, sizeof temp, "%.*s%s%0*llx", static_cast<int>(at.prefix), at.name,
                       prefix, static_cast<int>(kTempDigits),
@@ -92,15 +97,21 @@ sys::Fd create_temp(const Location& at, mode_t mode, char (&temp)[PATH_MAX], std
 
 bool sweeps(std::uint64_t r) { return (r >> (4 * kTempDigits)) % kSweepEvery == 0; }
 
-void sweep_leftovers(const Location& at) {
+bool sweep_due() {
+    timespec now{};
+    return sweeps(mix(seed(now)));
+}
+
+int sweep_leftovers(const Location& at, bool forced) {
     char prefix[kTempPrefixMax + 1];
     const std::size_t prefix_len = temp_prefix(at.file_name(), prefix);
     char dir[PATH_MAX];
     at.directory(dir);
     DIR* d = sys::opendir_at(at.dir, dir);
-    if (d == nullptr) return;
+    if (d == nullptr) return 0;
+    int removed = 0;
     struct stat st;
-    if (sys::fstat(dirfd(d), &st) == 0 && st.st_size <= kCheapDirectory) {
+    if (forced || (sys::fstat(dirfd(d), &st) == 0 && st.st_size <= kCheapDirectory)) {
         timespec now{};
         clock_gettime(CLOCK_MONOTONIC, &now);
         const std::uint64_t today = seconds_since_start(now);
@@ -109,12 +120,14 @@ void sweep_leftovers(const Location& at) {
             const std::uint64_t made = std::strtoull(e->d_name + prefix_len, nullptr, 16);
             if (((today - made) & kStampMask) <= kLeftoverAge) continue;
             struct stat left;
-            if (sys::fstatat(dirfd(d), e->d_name, &left) == 0 && S_ISREG(left.st_mode)) {
-                sys::unlinkat(dirfd(d), e->d_name);
+            if (sys::fstatat(dirfd(d), e->d_name, &left) == 0 && S_ISREG(left.st_mode) &&
+                sys::unlinkat(dirfd(d), e->d_name) == 0) {
+                ++removed;
             }
         }
     }
     sys::closedir(d);
+    return removed;
 }
 
 }  // namespace kiv::store

@@ -53,8 +53,14 @@ sys::Fd create_temp(const Location& at, mode_t mode, char (&temp)[PATH_MAX], std
 // whatever happens to the wall clock; one made before the system last started is removed (its
 // stamp looks far in the future or the past), or, by chance, once it looks old.
 
-// Whether the save whose temporary file was made from r looks for leftovers.
+// A save that found no room (ENOSPC, EDQUOT) sweeps at once, and in a directory of any size:
+// `forced`, see store.cpp.
+
+// Whether the save whose temporary file was made from r looks for leftovers; a save that made
+// none draws its chance from the clock (sweep_due()).
 bool sweeps(std::uint64_t r);
-void sweep_leftovers(const Location& at);
+bool sweep_due();
+// Removes the target's leftovers; returns how many were removed.
+int sweep_leftovers(const Location& at, bool forced = false);
 
 }  // namespace kiv::store

@@ -80,6 +80,11 @@ ssize_t readlink(const char* path, char* buf, size_t n) noexcept {
     return ::readlink(path, buf, n);
 }
 
+ssize_t readlinkat(int dir, const char* name, char* buf, size_t n) noexcept {
+    if (fault(EIO, "readlinkat")) return -1;
+    return ::readlinkat(dir, name, buf, n);
+}
+
 int dup(int fd) noexcept {
     if (fault(EMFILE, "dup")) return -1;
     return opened(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
@@ -164,22 +169,18 @@ int fchmod(int fd, mode_t mode) noexcept {
     return ::fchmod(fd, mode);
 }
 
-FILE* fdopen(int fd, const char* mode) noexcept {
-    if (fault(ENOMEM, "fdopen", fd)) return nullptr;
-    return ::fdopen(fd, mode);
+int reserve(int fd, off_t length) noexcept {
+    if (fault(ENOSPC, "fallocate")) return -1;
+    return ::fallocate(fd, 0, 0, length);
 }
 
-size_t fwrite(const void* buf, size_t size, size_t count, FILE* f) noexcept {
-    if (fault(ENOSPC, "fwrite")) return 0;
-    return std::fwrite(buf, size, count, f);
-}
-
-int fclose(FILE* f) noexcept {
-    if (fault(EIO, "fclose", ::fileno(f))) {
-        std::fclose(f);
-        return EOF;
-    }
-    return std::fclose(f);
+int seals(int fd) noexcept {
+    if (fault(EBADF, "fcntl(F_GET_SEALS)")) return -1;
+#ifndef F_GET_SEALS
+    constexpr int F_GET_SEALS = 1024 + 10;  // F_LINUX_SPECIFIC_BASE + 10, from Linux 3.17
+#endif
+    const int s = ::fcntl(fd, F_GET_SEALS);
+    return s < 0 && errno == EINVAL ? 0 : s;  // EINVAL: no memfd (or a kernel before 3.17)
 }
 
 void sleep_for(long nanoseconds) noexcept {

@@ -34,6 +34,7 @@ int stat(const char* path, struct stat* st) noexcept;
 int lstat(const char* path, struct stat* st) noexcept;
 int fstatat(int dir, const char* name, struct stat* st) noexcept;  // links not followed
 ssize_t readlink(const char* path, char* buf, size_t n) noexcept;
+ssize_t readlinkat(int dir, const char* name, char* buf, size_t n) noexcept;
 int dup(int fd) noexcept;                          // a second descriptor, closed on exec
 int status_flags(int fd) noexcept;                 // F_GETFL: access mode, O_APPEND, ...
 int set_status_flags(int fd, int flags) noexcept;  // F_SETFL
@@ -49,9 +50,12 @@ void unlock(int fd) noexcept;  // flock(LOCK_UN): not failable, the lock goes wi
 DIR* opendir_at(int dir, const char* path) noexcept;
 dirent* readdir(DIR* dir) noexcept;
 int closedir(DIR* dir) noexcept;
-FILE* fdopen(int fd, const char* mode) noexcept;  // the stream owns fd from then on
-size_t fwrite(const void* buf, size_t size, size_t count, FILE* f) noexcept;
-int fclose(FILE* f) noexcept;
+// fallocate(fd, 0, 0, length): the blocks of the first `length` bytes are allocated (the file
+// grows to `length` if shorter). EOPNOTSUPP where the file system cannot reserve them.
+int reserve(int fd, off_t length) noexcept;
+// The seals of an open file (fcntl F_GET_SEALS: F_SEAL_SHRINK, F_SEAL_GROW, ...); 0 for a file
+// that takes no seals (anything but a memfd answers EINVAL), -1 with errno on failure.
+int seals(int fd) noexcept;
 void sleep_for(long nanoseconds) noexcept;  // under a second; a signal may cut it short
 // Fills `buf` with `n` bytes from the operating system's entropy source; false if none can be read.
 bool entropy(void* buf, size_t n) noexcept;

@@ -255,12 +255,12 @@ TEST_F(FileStore, SaveThatCannotOpenReports606AndLeavesNothing) {
     EXPECT_EQ(dir.others({}), std::vector<std::string>{});
 }
 
-// /dev/full takes three bytes into the stream's buffer and fails only when they are flushed
-// at close; 4096 bytes or more fail in the write itself.
-TEST_F(FileStore, DeviceWritesInPlaceWithTheStreamsReports) {
+// A device is written with plain writes, no stream buffer: /dev/full refuses the first, whatever
+// the size.
+TEST_F(FileStore, DeviceWritesInPlaceWithTheSystemsError) {
     Report r = write_file("abc", "/dev/full");
-    EXPECT_EQ(r.code, 608);
-    EXPECT_EQ(r.msg, with_error("关闭文件失败：", ENOSPC));
+    EXPECT_EQ(r.code, 607);
+    EXPECT_EQ(r.msg, with_error("写入失败：", ENOSPC));
     r = write_file(std::string(4096, 'x'), "/dev/full");
     EXPECT_EQ(r.code, 607);
     EXPECT_EQ(r.msg, with_error("写入失败：", ENOSPC));

@@ -6,10 +6,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
+#include <signal.h>
 #include <sys/fsuid.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,6 +20,7 @@
 #include <cstring>
 #include <ctime>
 #include <optional>
+#include <thread>
 
 #include "identity/identity.h"
 #include "store/location.h"
@@ -160,29 +164,63 @@ private:
     bool mounted_ = false;
 };
 
+// A tmpfs of `size` mounted at path for the scope of a test (root only): a small disk to fill.
+class Tmpfs {
+public:
+    Tmpfs(const std::string& path, const char* size) : path_(path) {
+        mounted_ =
+            mkdir(path.c_str(), 0755) == 0 &&
+            mount("tmpfs", path.c_str(), "tmpfs", 0, (std::string("size=") + size).c_str()) == 0;
+        chmod(path.c_str(), 0755);
+    }
+    ~Tmpfs() {
+        if (mounted_) umount2(path_.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+
+private:
+    std::string path_;
+    bool mounted_ = false;
+};
+
 // Where the rename over the target is refused but the file itself may be written, a save writes
 // it in place, as a plain write would, and leaves no temporary file behind; in a directory that
 // keeps everything made in it (append-only), it makes none at all. Real refusals: another
 // user's file in a sticky directory, an append-only directory on ext4, a file mounted over its
-// target's name.
+// target's name. The temporary file is gone before the target is written, so that on a nearly
+// full disk the room it took is the target's (a sticky 128 KiB tmpfs, another user's 40 kB file,
+// a 70 kB save).
 TEST(Save, WritesInPlaceWhereTheRenameIsRefused) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root: another user's file, chattr, mounts";
     enum class Refusal { sticky, append_only, mounted_over };
     struct Case {
         const char* what;
         Refusal refusal;
-        bool existing;  // the target exists before the save
+        bool existing;                           // the target exists before the save
+        const char* disk = nullptr;              // the size of a tmpfs to save on
+        std::size_t old_size = 0, new_size = 0;  // 0: the short texts below
     };
     const Case cases[] = {
         {"another user's file in a sticky directory", Refusal::sticky, true},
         {"existing file in an append-only directory", Refusal::append_only, true},
         {"new file in an append-only directory", Refusal::append_only, false},
         {"file mounted over the target", Refusal::mounted_over, true},
+        {"another user's file in a nearly full sticky tmpfs", Refusal::sticky, true, "128k", 40000,
+         70000},
     };
     for (const auto& c : cases) {
         TempDir dir;
         std::optional<Ext4Image> image;
+        std::optional<Tmpfs> disk;
         std::string where = dir / "d";
+        const std::string old_text = c.old_size ? std::string(c.old_size, 'o') : "the old text";
+        const std::string new_text =
+            c.new_size ? std::string(c.new_size, 'n') : "the new text, longer than the old one";
+        if (c.disk != nullptr) {
+            disk.emplace(dir / "disk", c.disk);
+            ASSERT_TRUE(disk->mounted()) << c.what << ": " << std::strerror(errno);
+            where = dir / "disk/d";
+        }
         if (c.refusal == Refusal::append_only) {
             image.emplace(dir);
             if (!image->mounted()) {
@@ -195,7 +233,7 @@ TEST(Save, WritesInPlaceWhereTheRenameIsRefused) {
         chmod(where.c_str(), c.refusal == Refusal::sticky ? 01777 : 0755);  // whatever the umask
         const std::string target = where + "/note";
         if (c.existing) {
-            ASSERT_EQ(save_text(target, "the old text").code, 200) << c.what;
+            ASSERT_EQ(save_text(target, old_text).code, 200) << c.what;
             chmod(target.c_str(), 0666);
         }
         std::vector<std::string> names = {"note"};
@@ -214,14 +252,14 @@ TEST(Save, WritesInPlaceWhereTheRenameIsRefused) {
             continue;
         }
         if (c.refusal == Refusal::sticky) setfsuid(65534);
-        const Status saved = save_text(target, "the new text, longer than the old one");
+        const Status saved = save_text(target, new_text);
         setfsuid(0);
         const std::string now = read_text(target);
         TempDir::Listing left = TempDir::others_in(where, names);
         if (c.refusal == Refusal::append_only) set_append_only(where, false);
         if (c.refusal == Refusal::mounted_over) umount2(target.c_str(), MNT_DETACH);
         EXPECT_EQ(saved.code, 200) << c.what << ": " << std::strerror(saved.err);
-        EXPECT_EQ(now, "the new text, longer than the old one") << c.what;
+        EXPECT_TRUE(now == new_text) << c.what << ": " << now.size() << " bytes";
         EXPECT_EQ(left, TempDir::Listing{}) << c.what;
     }
 }
@@ -244,6 +282,19 @@ void make_file(const std::string& path, long mtime_age) {
     utimensat(AT_FDCWD, path.c_str(), times, 0);
 }
 
+// Saves `text` until a save has looked for leftovers and removed `leftover`: how many it took,
+// kSaves if none did, -1 if a save failed. 400 saves all skip the look once in 10^11 runs.
+constexpr int kSaves = 400;
+int save_until_gone(const std::string& target, const std::string& leftover,
+                    const std::string& text = "text") {
+    int saves = 0;
+    while (saves < kSaves && test::read_bytes(leftover)) {
+        ++saves;
+        if (save_text(target, text).code != 200) return -1;
+    }
+    return saves;
+}
+
 // Temporary files left by killed saves of the same target are cleared by a later save (one in
 // sixteen looks, at random) once their names say they are old enough not to belong to a save
 // still running (file times may jump with the wall clock; the names' stamps do not), and only
@@ -259,16 +310,6 @@ TEST(Save, ClearsOldLeftoversOfItsTargetInSmallDirectories) {
         {".f.kivtmp-notatempfile", 3600},  // nor this: twelve characters, but not hex digits
         {".f.kivtmp-0123456789aB", 3600},  // nor this: its digits are lower case
         {"f.kivtmp-0123456789ab", 3600},   // not hidden
-    };
-    // Saves until one has looked: 400 saves all skip the look once in 10^11 runs.
-    constexpr int kSaves = 400;
-    auto save_until_gone = [](const std::string& target, const std::string& leftover) {
-        int saves = 0;
-        while (saves < kSaves && test::read_bytes(leftover)) {
-            ++saves;
-            if (save_text(target, "text").code != 200) return -1;
-        }
-        return saves;
     };
     make_file(dir / old_leftover, 0);  // file times as if the clock had jumped back
     for (const auto& [name, mtime_age] : kept) make_file(dir / name, mtime_age);
@@ -309,6 +350,53 @@ TEST(Save, ClearsOldLeftoversOfItsTargetInSmallDirectories) {
     EXPECT_EQ(test::read_bytes(big / old_leftover), "left");
 }
 
+// Leftovers are cleared whichever way the save went: where the rename is refused (another
+// user's file in a sticky directory, saved in place), and at once, whatever the dice say, when
+// they fill the disk: the first save that finds no room removes them and saves again (a 2 MiB
+// tmpfs, two 600 kB leftovers, a 900 kB save).
+TEST(Save, ClearsLeftoversWhereverItSaves) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root: a tmpfs, another user's file";
+    struct Case {
+        const char* what;
+        bool sticky;
+        std::size_t leftover_size, text_size;
+        int most_saves;  // the saves it may take to clear them
+    };
+    const Case cases[] = {
+        {"another user's file in a sticky directory", true, 4, 4, kSaves - 1},
+        {"leftovers filling the disk", false, 600000, 900000, 1},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        Tmpfs disk(dir / "disk", "2m");
+        ASSERT_TRUE(disk.mounted()) << std::strerror(errno);
+        const std::string where = dir / "disk/d";
+        ASSERT_EQ(mkdir(where.c_str(), 0755), 0);
+        ASSERT_EQ(chmod(where.c_str(), c.sticky ? 01777 : 0755), 0);
+        const std::string target = where + "/f";
+        ASSERT_EQ(save_text(target, "old").code, 200);
+        const std::vector<std::string> leftovers = {temp_name("f", 3600), temp_name("f", 7200)};
+        for (const auto& name : leftovers) {
+            test::write_bytes(where + "/" + name, std::string(c.leftover_size, 'l'));
+            if (c.sticky) {
+                ASSERT_EQ(chown((where + "/" + name).c_str(), 65534, 65534), 0);
+            }
+        }
+        if (c.sticky) {
+            ASSERT_EQ(chmod(target.c_str(), 0666), 0);
+            ASSERT_EQ(chown(target.c_str(), 1000, 1000), 0);
+            setfsuid(65534);
+        }
+        const std::string text(c.text_size, 't');
+        const int saves = save_until_gone(target, where + "/" + leftovers[0], text);
+        setfsuid(0);
+        EXPECT_GT(saves, 0) << c.what;
+        EXPECT_LE(saves, c.most_saves) << c.what;
+        EXPECT_TRUE(read_text(target) == text) << c.what;
+        EXPECT_EQ(TempDir::others_in(where, {"f"}), TempDir::Listing{}) << c.what;
+    }
+}
+
 // An open file's link, what apps pass for a file from a content URI, reaches the descriptor's own
 // file, deleted or not: saved, read, queried and given an identity through it, with nothing made
 // beside it. (The JVM suite checks this through the entry points; here it runs wherever the core
@@ -341,22 +429,134 @@ TEST(Save, OpenFilesLinksReachTheDescriptorsOwnFile) {
     }
 }
 
-// Targets that are not regular files are written in place through a stdio stream, so the C
-// library's own stream decides when /dev/full's refusal shows: a small text fails at the close
-// (608), 4096 bytes or more in the write (607). A FIFO's size cannot be measured: a read fails
-// (704), a query counts it as not empty.
-TEST(Save, DevicesAndFifosTakeTheStreamsReports) {
+void on_alarm(int) {}
+
+// An interval timer whose handler does not restart interrupted calls (no SA_RESTART), firing
+// every millisecond while it lasts, as an app's own timers may.
+class TimerStorm {
+public:
+    TimerStorm() {
+        struct sigaction sa {};
+        sa.sa_handler = on_alarm;
+        sigaction(SIGALRM, &sa, &old_);
+        const itimerval every_ms{{0, 1000}, {0, 1000}};
+        setitimer(ITIMER_REAL, &every_ms, nullptr);
+    }
+    ~TimerStorm() {
+        const itimerval off{};
+        setitimer(ITIMER_REAL, &off, nullptr);
+        sigaction(SIGALRM, &old_, nullptr);
+    }
+
+private:
+    struct sigaction old_ {};
+};
+
+// A memfd (providers hand them out) handed over as /proc/self/fd/N may be sealed against being
+// written, grown or cut: a save its seals would refuse part-way is refused before any byte is
+// written (607, EPERM, as the write would fail), the old text whole; one they allow is made.
+TEST(Save, SealedFilesKeepTheOldTextOrTakeTheNew) {
+    const std::string old_bytes = test::model_scramble(std::string("old text, rather long"));
+    const std::string shorter = "new text", longer = "a new text, longer than the old one";
+    const struct {
+        int seal;
+        const std::string& text;
+        int code;
+    } cases[] = {
+        {F_SEAL_SHRINK, shorter, 607}, {F_SEAL_SHRINK, longer, 200}, {F_SEAL_GROW, longer, 607},
+        {F_SEAL_GROW, shorter, 200},   {F_SEAL_WRITE, shorter, 607},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("seal " + std::to_string(c.seal) + ", " + c.text);
+        const int fd = static_cast<int>(syscall(SYS_memfd_create, "note", 3u));  // cloexec, seals
+        ASSERT_GE(fd, 0) << std::strerror(errno);
+        ASSERT_EQ(pwrite(fd, old_bytes.data(), old_bytes.size(), 0), 21);
+        ASSERT_EQ(fcntl(fd, F_ADD_SEALS, c.seal), 0);
+        const Status s = save_text("/proc/self/fd/" + std::to_string(fd), c.text);
+        char now[64];
+        const ssize_t n = pread(fd, now, sizeof now, 0);
+        close(fd);
+        EXPECT_EQ(s.code, c.code);
+        EXPECT_EQ(s.err, c.code == 200 ? 0 : EPERM);
+        EXPECT_EQ(std::string(now, n > 0 ? static_cast<std::size_t>(n) : 0),
+                  c.code == 200 ? test::model_scramble(c.text) : old_bytes);
+    }
+}
+
+// Targets that are not regular files get every byte, in order, through interrupted and short
+// writes, or the system's own error at once: /dev/full's ENOSPC (607), a FIFO that nobody reads
+// ENXIO (606), whatever the size, never a wait or a 200 for bytes nobody got. A reader that reads
+// slowly, under a storm of timer signals, gets the whole text, through a named FIFO or a pipe's
+// descriptor. A FIFO's size cannot be measured: a read fails (704), a query counts it as not
+// empty.
+TEST(Save, DevicesAndFifosTakeEveryByteOrTheSystemsError) {
     struct Case {
         std::string path;
         std::size_t size;
         int code;
         int err;
     };
-    for (const Case& c : {Case{"/dev/null", 3, 200, 0}, Case{"/dev/full", 3, 608, ENOSPC},
+    for (const Case& c : {Case{"/dev/null", 3, 200, 0}, Case{"/dev/full", 3, 607, ENOSPC},
                           Case{"/dev/full", 4096, 607, ENOSPC}}) {
         Status s = save_text(c.path, std::string(c.size, 'x'));
         EXPECT_EQ(s.code, c.code) << c.path << ", " << c.size << " bytes";
         EXPECT_EQ(s.err, c.err) << c.path << ", " << c.size << " bytes";
+    }
+    struct Stream {
+        const char* what;
+        bool fifo, reader;
+        std::size_t size;
+        int code, err;
+    };
+    const Stream streams[] = {
+        {"FIFO nobody reads, small text", true, false, 100, 606, ENXIO},
+        {"FIFO nobody reads, text past its buffer", true, false, 200000, 606, ENXIO},
+        {"FIFO read slowly", true, true, 1 << 20, 200, 0},
+        {"pipe's descriptor read slowly", false, true, 1 << 20, 200, 0},
+    };
+    for (const auto& c : streams) {
+        TempDir dir;
+        std::string path = dir / "fifo";
+        ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+        int ends[2] = {-1, -1};  // the reader's, and one to keep it open after the save
+        if (c.reader && c.fifo) {
+            ends[1] = open(path.c_str(), O_RDWR | O_CLOEXEC);
+            ends[0] = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        } else if (c.reader) {
+            ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+            path = "/proc/self/fd/" + std::to_string(ends[1]);
+        }
+        std::string got;
+        std::thread reader;
+        if (c.reader) {
+            reader = std::thread([&] {
+                sigset_t alarm;
+                sigemptyset(&alarm);
+                sigaddset(&alarm, SIGALRM);
+                pthread_sigmask(SIG_BLOCK, &alarm, nullptr);  // the saving thread takes them
+                char buf[4096];
+                for (ssize_t r; (r = ::read(ends[0], buf, sizeof buf)) != 0;) {
+                    if (r > 0) got.append(buf, static_cast<std::size_t>(r));
+                    if (r < 0 && errno != EINTR) break;
+                    usleep(50);
+                }
+            });
+        }
+        const std::string text(c.size, 's');
+        Status s(status::kSaved);
+        {
+            TimerStorm storm;
+            s = save_text(path, text);
+        }
+        if (c.reader) {
+            close(ends[1]);  // the reader sees the end once the save's own end is closed too
+            reader.join();
+            close(ends[0]);
+            EXPECT_TRUE(got == test::model_scramble(text))
+                << c.what << ": " << got.size() << " bytes";
+        }
+        EXPECT_EQ(s.code, c.code) << c.what << ": " << std::strerror(s.err);
+        EXPECT_EQ(s.err, c.err) << c.what;
     }
     TempDir dir;
     const std::string fifo = dir / "fifo";
