@@ -99,7 +99,8 @@ def sites(line, code, previous):
     """(start, end, replacement, operator) for each mutation of a line (`code`: it masked)."""
     found = []
     for m in re.finditer(r"(?<= )(==|!=|<=|>=|&&|\|\||<|>|\+|-)(?= )", code):
-        found.append((m.start(), m.end(), SWAPS[m.group(1)], m.group(1) + " to " + SWAPS[m.group(1)]))
+        op = m.group(1)
+        found.append((m.start(), m.end(), SWAPS[op], op + " to " + SWAPS[op]))
     for m in re.finditer(r"(?<![\w.])([01])([uU]?[lL]{0,2})(?![\w.'])", code):
         found.append((m.start(1), m.end(1), "1" if m.group(1) == "0" else "0", "constant"))
     for m in re.finditer(r"\b(true|false)\b", code):
@@ -326,7 +327,13 @@ def main():
         print("\n".join(bad))
         sys.exit("mutation: critical patterns to be rewritten for the code as it is now")
 
-    sample = [] if args.only == "critical" else draw(random_mutants(conf["folders"], args.build), seed, size)
+    # The sample is drawn from the sources this build compiles: built first.
+    runner = Runner(args.build, args.timeout)
+    if args.only != "critical" and not runner.make():
+        sys.exit(f"mutation: the unchanged tree does not build ({runner.work / 'build.log'})")
+    sample = []
+    if args.only != "critical":
+        sample = draw(random_mutants(conf["folders"], args.build), seed, size)
     aside = [m for m in sample if (m["file"], m["old"].strip(), m["new"].strip()) in equivalent]
     sample = [m for m in sample if m not in aside]
     if args.list:
@@ -336,7 +343,6 @@ def main():
             print(f"random   {m['file']}:{m['line']}: {m['what']}: {m['new'].strip()}")
         return 0
 
-    runner = Runner(args.build, args.timeout)
     runner.baseline()
     started = time.time()
     # Mutants of one file in a row: each build recompiles that file and relinks only.
