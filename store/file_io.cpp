@@ -12,14 +12,7 @@
 
 namespace kiv::store {
 
-int open_existing(const char* path) noexcept { return sys::open(path, O_RDWR | O_NOCTTY); }
-
-bool measure(int fd, std::size_t& size, int& err) noexcept {
-    struct stat st;
-    if (sys::fstat(fd, &st) != 0) {
-        err = errno;
-        return false;
-    }
+bool measure(int fd, const struct stat& st, std::size_t& size, int& err) noexcept {
     off_t end = st.st_size;
     if (!S_ISREG(st.st_mode)) {
         // Anything else is measured by seeking to its end, its position put back afterwards: the

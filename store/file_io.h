@@ -1,6 +1,7 @@
 #pragma once
 // Internal to the store: opening, measuring, reading and writing stored files.
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -9,14 +10,11 @@
 
 namespace kiv::store {
 
-// Opens an existing file for reading and update, as fopen mode "r+" does: the file must exist
-// and be writable too. Returns -1 with errno set on failure.
-int open_existing(const char* path) noexcept;
-
-// The size of an open file, from its status, or for anything but a regular file by seeking to its
-// end and back, so that its position is left as it was. False, with err set, when it cannot be
-// determined (a pipe: ESPIPE) or is too large to be held in memory and handed to Java (ENOMEM).
-bool measure(int fd, std::size_t& size, int& err) noexcept;
+// The size of an open file, from its status `st`, or for anything but a regular file by seeking
+// to its end and back, so that its position is left as it was. False, with err set, when it
+// cannot be determined (a pipe: ESPIPE) or is too large to be held in memory and handed to Java
+// (ENOMEM).
+bool measure(int fd, const struct stat& st, std::size_t& size, int& err) noexcept;
 
 // Reads exactly n bytes at offset into buf. False with err set on failure; a file that ends
 // early counts as an I/O error (EIO).

@@ -217,10 +217,12 @@ Status write_in_place(const char* path, const unsigned char* p, std::size_t n, S
 }
 
 Status write_through(int n, const unsigned char* p, std::size_t size) {
+    // Through descriptor n itself, never closed: closing any descriptor of the file would drop
+    // the caller's record locks on it.
     Descriptor d;
     int err = 0;
-    if (!duplicate(n, true, d, err)) return Status(status::kOpenFailed, err);
-    return close_after(d.fd, write_open(d.fd.get(), d.st, d.flags, p, size));
+    if (!borrow(n, true, d, err)) return Status(status::kOpenFailed, err);
+    return write_open(d.fd, d.st, d.flags, p, size);
 }
 
 }  // namespace kiv::store

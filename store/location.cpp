@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "store/file_io.h"
 #include "sys/sys.h"
 
 namespace kiv::store {
@@ -147,13 +146,12 @@ bool locate(const char* path, Location& at, int& err, int open_flags) {
     return true;
 }
 
-bool duplicate(int n, bool write, Descriptor& out, int& err) {
-    out.fd = sys::Fd(sys::dup(n));
-    if (!out.fd || (out.flags = sys::status_flags(out.fd.get())) < 0 ||
-        sys::fstat(out.fd.get(), &out.st) != 0) {
+bool borrow(int n, bool write, Descriptor& out, int& err) {
+    if ((out.flags = sys::status_flags(n)) < 0 || sys::fstat(n, &out.st) != 0) {
         err = errno;
         return false;
     }
+    out.fd = n;
     const int access = out.flags & O_ACCMODE;
     bool usable = write ? access == O_WRONLY || access == O_RDWR : access != O_WRONLY;
 #ifdef O_PATH
@@ -163,22 +161,56 @@ bool duplicate(int n, bool write, Descriptor& out, int& err) {
     return err == 0;
 }
 
-sys::Fd open_to_read(const char* path, int& err) {
+bool open_to_read(const char* path, ReadableFile& file, int& err) {
+    // Read-only, so that another process's read lease is not broken (an open for writing waits
+    // up to the lease-break time, 45 s, for its holder), and without waiting for anything: a FIFO
+    // opens at once, a write lease refuses at once (EWOULDBLOCK).
+    constexpr int kReadOnly = O_RDONLY | O_NONBLOCK | O_NOCTTY;
     // A path whose last part is no symbolic link names no descriptor, and is opened at once.
-    sys::Fd fd(sys::open(path, O_RDWR | O_NOCTTY | O_NOFOLLOW));
-    if (fd || errno != ELOOP) {
+    file.opened = sys::Fd(sys::open(path, kReadOnly | O_NOFOLLOW));
+    if (!file.opened) {
         err = errno;
-        return fd;
+        Location at;
+        if (err != ELOOP || !resolve_links(path, at, err)) return false;
+        if (at.descriptor && at.own >= 0) {
+            Descriptor d;
+            if (!borrow(at.own, false, d, err)) return false;
+            file.fd = d.fd;
+            file.st = d.st;
+            return true;
+        }
+        file.opened = sys::Fd(sys::open(path, kReadOnly));
+        if (!file.opened) {
+            err = errno;
+            return false;
+        }
     }
-    Location at;
-    Descriptor d;
-    if (resolve_links(path, at, err) && at.descriptor && at.own >= 0) {
-        if (duplicate(at.own, false, d, err)) fd = std::move(d.fd);
-        return fd;
+    file.fd = file.opened.get();
+    if (sys::fstat(file.fd, &file.st) != 0) {
+        err = errno;
+        return false;
     }
-    fd = sys::Fd(open_existing(path));
-    if (!fd) err = errno;
-    return fd;
+    // What "r+" would refuse: a directory, a file the caller may not write, a regular file that
+    // keeps its contents (append-only, immutable; EPERM, as an open for writing gives).
+    if (S_ISDIR(file.st.st_mode)) {
+        err = EISDIR;
+        return false;
+    }
+    if (sys::access_for_update(path) != 0) {
+        err = errno;
+        return false;
+    }
+    if (S_ISREG(file.st.st_mode)) {
+        if (!sys::keeps_contents(file.fd)) return true;
+        err = EPERM;
+        return false;
+    }
+    // Anything else is read as before, blocking: O_NONBLOCK was only for the open.
+    if (sys::set_status_flags(file.fd, 0) != 0) {
+        err = errno;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace kiv::store

@@ -1,7 +1,7 @@
 #pragma once
 // Internal to the store: where a path's file is. Symbolic links are followed as the system
 // follows them; a path that names an open file rather than a directory entry (/proc/self/fd/N)
-// is told apart, and one of the caller's own descriptors is used through a duplicate of it.
+// is told apart, and one of the caller's own descriptors is used through that descriptor itself.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -56,27 +56,44 @@ bool resolve_links(const char* path, Location& at, int& err);
 bool locate(const char* path, Location& at, int& err, int open_flags = 0);
 
 // The number of the calling process's own descriptor that the proc link `link` (in the directory
-// `dir`) stands for, as in /proc/self/fd/N, /proc/<own pid>/fd/N or /dev/fd/N; -1 for a link
-// that names another process's descriptor.
+// `dir`) stands for, as in /proc/self/fd/N, /proc/<own pid>/fd/N, /dev/fd/N,
+// /proc/thread-self/fd/N or /proc/<own pid>/task/<tid>/fd/N; -1 for a link that names another
+// process's descriptor.
 int own_descriptor(const char* link, const char* dir);
 
-// One of the caller's own descriptors, duplicated, with what it is open for: through it the
-// library has exactly the caller's rights to the file, which may belong to another app (a file
-// from a content URI) and could not be opened again by its name.
+// One of the caller's own descriptors, borrowed: the library works through descriptor `fd`
+// itself, with exactly the caller's rights to the file, which may belong to another app (a file
+// from a content URI) and could not be opened again by its name. It is never duplicated nor
+// closed: closing any descriptor of a file would drop every record lock (fcntl's, which Java's
+// FileChannel.lock() takes) the process holds on that file, and a duplicate would share the
+// caller's open file, its flock included.
 struct Descriptor {
-    sys::Fd fd;
+    int fd = -1;
     int flags = 0;  // its status flags: access mode, O_APPEND, ...
     struct stat st {};
 };
 
-// Duplicates the caller's descriptor n if it is open for writing (`write`) or for reading; a
+// Borrows the caller's descriptor n if it is open for writing (`write`) or for reading; a
 // descriptor that is not, or names a directory, fails as a write or read through it would
 // (EBADF, EISDIR).
-bool duplicate(int n, bool write, Descriptor& out, int& err);
+bool borrow(int n, bool write, Descriptor& out, int& err);
 
-// Opens the file at path to read or measure it: as fopen("r+") would (it must exist and be
-// writable too), or, where the path stands for one of the caller's own descriptors, a duplicate
-// of that descriptor, which needs only to be open for reading. Invalid, with err set, on failure.
-sys::Fd open_to_read(const char* path, int& err);
+// A file open to be read or measured: opened by the library (`opened`, whose close the caller
+// checks), or one of the caller's own descriptors, borrowed (`opened` empty). `fd` is the one to
+// use either way, `st` its status.
+struct ReadableFile {
+    sys::Fd opened;
+    int fd = -1;
+    struct stat st {};
+};
+
+// Opens the file at path to read or measure it. A named file must be one that fopen("r+") could
+// open, it must exist and be writable too, but it is opened for reading only (so that no other
+// process's read lease is broken, nor waited for) and judged writable by its permissions and its
+// attributes (append-only or immutable counts as not writable); an open refused for another
+// process's write lease (EWOULDBLOCK) counts as no file. Where the path stands for one of the
+// caller's own descriptors, that descriptor is borrowed, and needs only to be open for reading.
+// False, with err set, on failure.
+bool open_to_read(const char* path, ReadableFile& file, int& err);
 
 }  // namespace kiv::store

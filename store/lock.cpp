@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <ctime>
 #include <utility>
@@ -31,6 +33,41 @@ std::int64_t nanoseconds_since(const timespec& start) {
            (now.tv_nsec - start.tv_nsec);
 }
 
+// What an identity call through an open file's link (at, for path) locks: the directory where the
+// file still has a name, the one its callers by that name lock, so that both kinds exclude each
+// other; a name is taken only where it is the descriptor's very file (device and inode). A file
+// without one (deleted, replaced, in a directory the caller cannot open, a pipe) has no lock
+// shared with callers by path. Through the caller's own descriptor it then gets none at all: a
+// flock through a duplicate would share the caller's open file, and so its flock, and a
+// descriptor of our own, opened and closed again, would drop the record locks (fcntl's) the
+// process holds on the file. Another process's open file is locked itself, through a descriptor
+// of our own (the links' rule for such files: they are opened by their link).
+sys::Fd lock_target(const char* path, const Location& at, int& err) {
+    struct stat file, named;
+    if ((at.own >= 0 ? sys::fstat(at.own, &file) : sys::stat(path, &file)) != 0) {
+        err = errno;
+        return sys::Fd();
+    }
+    char name[PATH_MAX];
+    const ssize_t len = sys::readlink(at.name, name, sizeof name - 1);
+    char dir[PATH_MAX];
+    if (len > 0 && name[0] == '/') {
+        name[len] = '\0';
+        if (sys::lstat(name, &named) == 0 && named.st_dev == file.st_dev &&
+            named.st_ino == file.st_ino && directory_of(name, dir)) {
+            sys::Fd fd(sys::open(dir, O_RDONLY | O_DIRECTORY));
+            if (fd) return fd;
+        }
+    }
+    if (at.own >= 0) {
+        err = ENOLCK;
+        return sys::Fd();
+    }
+    sys::Fd fd(sys::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY));
+    if (!fd) err = errno;
+    return fd;
+}
+
 }  // namespace
 
 DirectoryLock::DirectoryLock(const char* path) noexcept {
@@ -42,11 +79,8 @@ DirectoryLock::DirectoryLock(const char* path) noexcept {
         return;
     }
     if (at.descriptor) {
-        // An open file's link: its directory may be out of reach or gone, so the file itself is
-        // locked, through the caller's own descriptor where it is one.
-        at.opened = sys::Fd(at.own >= 0 ? sys::dup(at.own) : sys::open(path, O_RDONLY | O_NOCTTY));
+        at.opened = lock_target(path, at, err_);
         if (!at.opened) {
-            err_ = errno;
             state_ = State::unsupported;
             return;
         }
@@ -72,10 +106,7 @@ DirectoryLock::DirectoryLock(const char* path) noexcept {
     state_ = no_locks ? State::unsupported : State::failed;
 }
 
-DirectoryLock::~DirectoryLock() {
-    // A lock taken through a duplicate of the caller's descriptor belongs to the open file they
-    // share, which outlives the duplicate: it is given back explicitly.
-    if (state_ == State::held) sys::unlock(dir_.get());
-}
+// The lock is the open file's, which only this object holds: it goes with the close.
+DirectoryLock::~DirectoryLock() = default;
 
 }  // namespace kiv::store

@@ -201,25 +201,25 @@ Status remove(const char* path) noexcept {
 
 void sync(const char* path) noexcept {
     int err = 0;
-    sys::Fd fd = open_to_read(path, err);
-    if (fd) sys::fsync(fd.get());
+    ReadableFile file;
+    if (open_to_read(path, file, err)) sys::fsync(file.fd);
     Location at;
     if (locate(path, at, err) && !at.descriptor) sync_entries(at);
 }
 
 Status read(const char* path, sys::Buffer& text, std::size_t& n) noexcept {
     int err = 0;
-    sys::Fd fd = open_to_read(path, err);
-    if (!fd) return Status(status::kNoFile, err);
+    ReadableFile file;
+    if (!open_to_read(path, file, err)) return Status(status::kNoFile, err);
     Status result(status::kRead);
     std::size_t size = 0;
-    if (!measure(fd.get(), size, err)) {
+    if (!measure(file.fd, file.st, size, err)) {
         result = Status(status::kReadFailed, err);
     } else {
         sys::Buffer buf(size + 1);
         if (!buf) {
             result = Status(status::kReadFailed, ENOMEM);
-        } else if (!read_unscrambled(fd.get(), size, buf.get(), err)) {
+        } else if (!read_unscrambled(file.fd, size, buf.get(), err)) {
             result = Status(status::kReadFailed, err);
         } else {
             buf.get()[size] = 0;
@@ -227,19 +227,25 @@ Status read(const char* path, sys::Buffer& text, std::size_t& n) noexcept {
             n = size;
         }
     }
-    if (!close_checked(fd, err)) result = Status(status::kReadCloseFailed, err);
+    // Only a file the library opened is closed; the caller's own descriptor stays open.
+    if (file.opened && !close_checked(file.opened, err)) {
+        result = Status(status::kReadCloseFailed, err);
+    }
     return result;
 }
 
 Status query(const char* path) noexcept {
-    // A regular file is judged by its status, with no need to open it: present if it can be
-    // opened for reading and writing, empty if its size is 0.
+    // A regular file is judged by its status, with no need to open it: present if it could be
+    // opened for reading and writing (its permissions allow both, and it is neither append-only
+    // nor immutable), empty if its size is 0.
     struct stat st;
-    if (sys::lstat(path, &st) != 0) return Status(status::kQueryNoFile, errno);
+    int keeps = -1;  // whether the file is append-only or immutable, where the status told
+    if (sys::lstat_contents(path, &st, keeps) != 0) return Status(status::kQueryNoFile, errno);
     bool opened = false;  // a link standing for one of the caller's own descriptors
     if (S_ISLNK(st.st_mode)) {
         Location at;
         int err = 0;
+        keeps = -1;
         opened = resolve_links(path, at, err) && at.descriptor && at.own >= 0;
         if (!opened && sys::stat(path, &st) != 0) return Status(status::kQueryNoFile, errno);
     }
@@ -247,17 +253,23 @@ Status query(const char* path) noexcept {
         if (S_ISDIR(st.st_mode)) return Status(status::kQueryNoFile, EISDIR);
         if (S_ISREG(st.st_mode)) {
             if (sys::access_for_update(path) != 0) return Status(status::kQueryNoFile, errno);
+            if (keeps < 0 ? sys::keeps_contents(path) : keeps == 1) {
+                return Status(status::kQueryNoFile, EPERM);
+            }
             return Status(st.st_size == 0 ? status::kEmpty : status::kNotEmpty);
         }
     }
     // Anything else is opened as a read would open it; a size that cannot be measured (a pipe)
     // counts as not empty.
     int err = 0;
-    sys::Fd fd = open_to_read(path, err);
-    if (!fd) return Status(status::kQueryNoFile, err);
+    ReadableFile file;
+    if (!open_to_read(path, file, err)) return Status(status::kQueryNoFile, err);
     std::size_t size = 0;
-    Status result(measure(fd.get(), size, err) && size == 0 ? status::kEmpty : status::kNotEmpty);
-    if (!close_checked(fd, err)) result = Status(status::kReadCloseFailed, err);
+    Status result(measure(file.fd, file.st, size, err) && size == 0 ? status::kEmpty
+                                                                    : status::kNotEmpty);
+    if (file.opened && !close_checked(file.opened, err)) {
+        result = Status(status::kReadCloseFailed, err);
+    }
     return result;
 }
 

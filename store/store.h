@@ -43,9 +43,10 @@ Status save_scrambled(const char* path, const unsigned char* scrambled, std::siz
 Status remove(const char* path) noexcept;
 
 // Reads and unscrambles the file at path into a new buffer of n + 1 bytes, zero-terminated. The
-// file must be open for reading and writing, as with fopen("r+"); a path that stands for one of
-// the caller's own descriptors is read through it, which needs only to be open for reading.
-// Codes: 200, 703 (err tells why the file could not be opened), 704, 705.
+// file must be one fopen("r+") could open, but is opened for reading only, without waiting (see
+// open_to_read() in location.h); a path that stands for one of the caller's own descriptors is
+// read through it, which needs only to be open for reading, and never closed. Codes: 200, 703
+// (err tells why the file could not be opened), 704, 705 (closing a file the library opened).
 Status read(const char* path, sys::Buffer& text, std::size_t& n) noexcept;
 
 // Tells whether the file at path is present and empty, without reading it: 200, 803 (with err,

@@ -14,6 +14,8 @@
 #endif
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 
 #include "sys/fault.h"
@@ -30,8 +32,21 @@ bool may_link_open_files(const char* path) noexcept {
 bool lists_own_descriptors(const char* path) noexcept {
     if (std::strcmp(path, "/proc/self/fd/") == 0) return true;
     struct stat dir, own;
-    return sys::stat(path, &dir) == 0 && sys::stat("/proc/self/fd", &own) == 0 &&
-           dir.st_dev == own.st_dev && dir.st_ino == own.st_ino;
+    if (sys::stat(path, &dir) != 0) return false;
+    if (sys::stat("/proc/self/fd", &own) == 0 && dir.st_dev == own.st_dev &&
+        dir.st_ino == own.st_ino) {
+        return true;
+    }
+    // A thread's table, <process>/task/<tid>/fd (also /proc/thread-self/fd): the process's
+    // directory is three levels up, and a task directory of another thread group is never found
+    // in this process's. The kernel resolves ".." by the directories themselves, not by the
+    // text of the links on the way. A thread that unshared its table (CLONE_FILES) counts as
+    // the process's.
+    char up[PATH_MAX];
+    const int len = std::snprintf(up, sizeof up, "%s../../..", path);
+    return len > 0 && static_cast<std::size_t>(len) < sizeof up && sys::stat(up, &dir) == 0 &&
+           sys::stat("/proc/self", &own) == 0 && dir.st_dev == own.st_dev &&
+           dir.st_ino == own.st_ino;
 }
 
 bool within_file_size_limit(size_t n) noexcept {
@@ -78,35 +93,77 @@ int access_for_update(const char* file) noexcept { return access_effective(file,
 
 namespace {
 
-// The same from the directory's inode flags (chattr's), which need it opened for reading. SELinux
+// Whether the inode flags (chattr's) of the open file fd say append-only or immutable. SELinux
 // checks FS_IOC_GETFLAGS as reading the file's attributes, which apps may do to their files.
-bool flags_refuse_removal(int dir, const char* path) noexcept {
+bool flags_keep(int fd) noexcept {
     if (fault(EIO, "ioctl(FS_IOC_GETFLAGS)")) return false;
-    const Fd fd(sys::openat(dir, path, O_RDONLY | O_DIRECTORY));
-    if (!fd) return false;
     int flags = 0;
-    const bool known = ::ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) == 0;
-    return known && (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
+    return ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+           (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
+}
+
+// The same for the file at path, relative to dir, opened for the question with open_flags.
+bool flags_keep(int dir, const char* path, int open_flags) noexcept {
+    const Fd fd(sys::openat(dir, path, open_flags));
+    return fd && flags_keep(fd.get());
+}
+
+// Whether the file at path (relative to dir, its links followed) is append-only or immutable:
+// statx's attributes where the platform allows it, else its inode flags, opened with open_flags
+// (a directory's, or a regular file's read-only, which breaks no lease).
+bool attributes_keep(int dir, const char* path, int open_flags) noexcept {
+#if defined(SYS_statx) && defined(STATX_ATTR_APPEND)
+#if defined(__ANDROID__)
+    // Apps may call statx from Android 11 (API 30) on; before that the seccomp filter kills the
+    // process for it, and the inode flags are asked for instead.
+    if (android_get_device_api_level() < 30) return flags_keep(dir, path, open_flags);
+#endif
+    struct statx st {};
+    if (fault(EIO, "statx") || ::syscall(SYS_statx, dir, path, 0, 0u, &st) != 0) {
+        return errno == ENOSYS && flags_keep(dir, path, open_flags);  // a kernel before 4.11
+    }
+    constexpr unsigned long long kKeeps = STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE;
+    return (st.stx_attributes & st.stx_attributes_mask & kKeeps) != 0;
+#else
+    return flags_keep(dir, path, open_flags);
+#endif
 }
 
 }  // namespace
 
 bool refuses_removal(int dir, const char* path) noexcept {
+    return attributes_keep(dir, path, O_RDONLY | O_DIRECTORY);
+}
+
+bool keeps_contents(int fd) noexcept { return flags_keep(fd); }
+
+bool keeps_contents(const char* path) noexcept {
+    return attributes_keep(AT_FDCWD, path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+}
+
+int lstat_contents(const char* path, struct stat* st, int& keeps) noexcept {
+    keeps = -1;
 #if defined(SYS_statx) && defined(STATX_ATTR_APPEND)
+    bool allowed = true;
 #if defined(__ANDROID__)
-    // Apps may call statx from Android 11 (API 30) on; before that the seccomp filter kills the
-    // process for it, and the directory's flags are asked for instead.
-    if (android_get_device_api_level() < 30) return flags_refuse_removal(dir, path);
+    allowed = android_get_device_api_level() >= 30;  // as in attributes_keep()
 #endif
-    struct statx st {};
-    if (fault(EIO, "statx") || ::syscall(SYS_statx, dir, path, 0, 0u, &st) != 0) {
-        return errno == ENOSYS && flags_refuse_removal(dir, path);  // a kernel older than 4.11
+    if (allowed) {
+        if (fault(EIO, "lstat")) return -1;
+        struct statx sx {};
+        constexpr unsigned kWanted = STATX_TYPE | STATX_MODE | STATX_SIZE;
+        if (::syscall(SYS_statx, AT_FDCWD, path, AT_SYMLINK_NOFOLLOW, kWanted, &sx) == 0) {
+            *st = {};
+            st->st_mode = sx.stx_mode;
+            st->st_size = static_cast<off_t>(sx.stx_size);
+            constexpr unsigned long long kKeeps = STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE;
+            keeps = (sx.stx_attributes & sx.stx_attributes_mask & kKeeps) != 0 ? 1 : 0;
+            return 0;
+        }
+        if (errno != ENOSYS) return -1;  // a kernel before 4.11 has only lstat
     }
-    constexpr unsigned long long kKeeps = STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE;
-    return (st.stx_attributes & st.stx_attributes_mask & kKeeps) != 0;
-#else
-    return flags_refuse_removal(dir, path);
 #endif
+    return sys::lstat(path, st);
 }
 
 }  // namespace kiv::sys

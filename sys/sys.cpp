@@ -152,8 +152,6 @@ int flock(int fd, int op) noexcept {
     return ::flock(fd, op);
 }
 
-void unlock(int fd) noexcept { ::flock(fd, LOCK_UN); }
-
 int sync_directory(int dir) noexcept {
     if (fault(EIO, "fsync(dir)", dir)) return -1;
     return ::fsync(dir);

@@ -43,8 +43,7 @@ int linkat(int dir, const char* from, const char* to) noexcept;
 int unlinkat(int dir, const char* name) noexcept;
 int remove(const char* path) noexcept;
 int fchmod(int fd, mode_t mode) noexcept;
-int flock(int fd, int op) noexcept;
-void unlock(int fd) noexcept;  // flock(LOCK_UN): not failable, the lock goes with its descriptor
+int flock(int fd, int op) noexcept;  // a lock taken here goes when its open file is closed
 // A stream over the entries of the directory at path, relative to dir (AT_FDCWD, or a directory
 // open even as O_PATH).
 DIR* opendir_at(int dir, const char* path) noexcept;
@@ -65,8 +64,9 @@ bool entropy(void* buf, size_t n) noexcept;
 // Whether links in the directory at path may name open files rather than directory entries:
 // true in the proc file system (/proc/<pid>/fd/N), and where the file system cannot be told.
 bool may_link_open_files(const char* path) noexcept;
-// Whether the directory at path (in the proc file system) lists the calling process's own
-// descriptors: /proc/self/fd, /proc/<own pid>/fd, /dev/fd.
+// Whether the directory at path (in the proc file system, its last slash kept) lists the calling
+// process's own descriptors: /proc/self/fd, /proc/<own pid>/fd, /dev/fd, and a thread's table,
+// /proc/thread-self/fd or <own process>/task/<tid>/fd, which its threads share.
 bool lists_own_descriptors(const char* path) noexcept;
 // renameat2(RENAME_NOREPLACE): renames unless `to` exists (EEXIST). ENOSYS where the kernel, or
 // on Android the API level, lacks it; EINVAL where the file system does.
@@ -82,5 +82,14 @@ bool within_file_size_limit(size_t n) noexcept;
 // Whether the directory at path (relative to dir) keeps whatever is made in it: append-only or
 // immutable, so that nothing in it can be renamed or removed. False where that cannot be told.
 bool refuses_removal(int dir, const char* path) noexcept;
+// Whether a regular file is append-only or immutable (chattr +a, +i), so that it cannot be opened
+// for writing from its start, as "r+" opens it: the open file fd, or the file at path (its links
+// followed) without a descriptor of it. False where that cannot be told.
+bool keeps_contents(int fd) noexcept;
+bool keeps_contents(const char* path) noexcept;
+// lstat of path for its type and size only (st's other fields are left zero where statx is
+// allowed), with, in `keeps`, whether it keeps its contents as above: 1 or 0 where the same call
+// could tell (statx), -1 where keeps_contents() has still to be asked. Fails as lstat does.
+int lstat_contents(const char* path, struct stat* st, int& keeps) noexcept;
 
 }  // namespace kiv::sys

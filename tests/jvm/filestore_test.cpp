@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -301,7 +302,7 @@ TEST_F(FileStore, FileThatIsReadableButNotWritableCountsAsMissing) {
 // saves, reads, queries and identities act through it, with exactly the rights it was opened
 // with, leave its position and flags alone, and make nothing in the file's directory.
 TEST_F(FileStore, OpenFilesLinksActThroughTheDescriptor) {
-    enum class Link { proc_self, dev_fd, proc_pid };
+    enum class Link { proc_self, dev_fd, proc_pid, thread_self, task, self_task };
     struct Case {
         const char* what;
         mode_t dir_mode;
@@ -322,12 +323,26 @@ TEST_F(FileStore, OpenFilesLinksActThroughTheDescriptor) {
         {"another app's file by /dev/fd", 0700, 0600, O_RDWR, false, true, Link::dev_fd, 200, 200},
         {"another app's file by /proc/<pid>/fd", 0700, 0600, O_RDWR, false, true, Link::proc_pid,
          200, 200},
+        {"another app's file by /proc/thread-self/fd", 0700, 0600, O_RDWR, false, true,
+         Link::thread_self, 200, 200},
+        {"another app's file by /proc/<pid>/task/<another thread>/fd", 0700, 0600, O_RDWR, false,
+         true, Link::task, 200, 200},
+        {"another app's file by /proc/self/task/<another thread>/fd", 0700, 0600, O_RDWR, false,
+         true, Link::self_task, 200, 200},
         {"descriptor opened to append", 0700, 0600, O_RDWR | O_APPEND, false, true, Link::proc_self,
          200, 200},
         {"read-only descriptor", 0700, 0600, O_RDONLY, false, true, Link::proc_self, 606, 200},
         {"write-only descriptor", 0700, 0600, O_WRONLY, false, true, Link::proc_self, 200, 703},
     };
     const std::string old_bytes = model_scramble("the old text");
+    // Another thread of this process (the VM has several): its table is the process's.
+    std::string other_task;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/task")) {
+        if (e.path().filename() != std::to_string(static_cast<long>(syscall(SYS_gettid)))) {
+            other_task = "task/" + e.path().filename().string() + "/fd/";
+        }
+    }
+    ASSERT_FALSE(other_task.empty());
     for (const auto& c : cases) {
         const std::string where = dir / (std::string("case-") + std::to_string(&c - &cases[0]));
         ASSERT_EQ(mkdir(where.c_str(), 0755), 0) << c.what;
@@ -339,11 +354,14 @@ TEST_F(FileStore, OpenFilesLinksActThroughTheDescriptor) {
         ASSERT_TRUE(open_file.is_open() && witness.is_open()) << c.what;
         if (c.deleted) unlink(target.c_str());
         chmod(where.c_str(), c.dir_mode);
-        const std::string path =
-            c.link == Link::dev_fd ? open_file.dev_fd_path()
-            : c.link == Link::proc_pid
-                ? "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(open_file.fd())
-                : open_file.path();
+        const std::string n = std::to_string(open_file.fd());
+        const std::string own = "/proc/" + std::to_string(getpid()) + "/";
+        const std::string path = c.link == Link::dev_fd        ? open_file.dev_fd_path()
+                                 : c.link == Link::proc_pid    ? own + "fd/" + n
+                                 : c.link == Link::thread_self ? "/proc/thread-self/fd/" + n
+                                 : c.link == Link::task        ? own + other_task + n
+                                 : c.link == Link::self_task   ? "/proc/self/" + other_task + n
+                                                               : open_file.path();
         ASSERT_EQ(lseek(open_file.fd(), 3, SEEK_SET), 3);
         Report w, r, q;
         std::string written;

@@ -3,7 +3,9 @@
 // the stored format.
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -94,5 +96,29 @@ public:
 private:
     int fd_;
 };
+
+// The locks this process holds on the file open as fd, as another process sees them: a record
+// lock (fcntl's, F_GETLK finds ours) and a flock (a fresh open file of it cannot be locked). The
+// child makes only async-signal-safe calls, so any process may ask.
+struct LocksSeen {
+    bool record = false;
+    bool flock = false;
+};
+inline LocksSeen locks_seen_by_another_process(int fd) {
+    const std::string again = "/proc/self/fd/" + std::to_string(fd);  // the child's copy of fd
+    const pid_t child = fork();
+    if (child == 0) {
+        struct flock l {};
+        l.l_type = F_WRLCK;
+        l.l_whence = SEEK_SET;
+        const bool record = fcntl(fd, F_GETLK, &l) == 0 && l.l_type != F_UNLCK;
+        const int other = open(again.c_str(), O_RDONLY | O_CLOEXEC);
+        const bool locked = other >= 0 && flock(other, LOCK_EX | LOCK_NB) != 0;
+        _exit((record ? 1 : 0) | (locked ? 2 : 0));
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return {};
+    return {(WEXITSTATUS(status) & 1) != 0, (WEXITSTATUS(status) & 2) != 0};
+}
 
 }  // namespace kiv::test

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -132,16 +133,20 @@ TEST(Save, WritesInPlaceWhereTheDirectoryRefusesNewFiles) {
     EXPECT_EQ(dir.others({"note", "locked"}), std::vector<std::string>{});
 }
 
-// Sets or clears a directory's append-only attribute (chattr +a / -a): false where the file
-// system has no such attribute.
-bool set_append_only(const std::string& path, bool on) {
-    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+// Sets or clears a file's or directory's inode flag (chattr +a / -a for FS_APPEND_FL, +i / -i for
+// FS_IMMUTABLE_FL): false where the file system has no such attribute.
+bool set_attribute(const std::string& path, int flag, bool on) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     int flags = 0;
     bool done = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    flags = on ? flags | FS_APPEND_FL : flags & ~FS_APPEND_FL;
+    flags = on ? flags | flag : flags & ~flag;
     done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
     if (fd >= 0) close(fd);
     return done;
+}
+
+bool set_append_only(const std::string& path, bool on) {
+    return set_attribute(path, FS_APPEND_FL, on);
 }
 
 // An ext4 file system in an image file, mounted for the scope of a test (root only).
@@ -268,6 +273,71 @@ TEST(Save, WritesInPlaceWhereTheRenameIsRefused) {
         EXPECT_TRUE(now == (c.code == 200 ? new_text : old_text))
             << c.what << ": " << now.size() << " bytes";
         EXPECT_EQ(left, TempDir::Listing{}) << c.what;
+    }
+}
+
+// A named file is read and queried only if "r+" could open it, and neither call waits: an
+// append-only or immutable file (on ext4) counts as missing for both, and a read lease another
+// process holds is neither waited for nor broken (an open for writing would break it and wait up
+// to the lease-break time, 45 s); the holder sees no break and keeps its lease.
+TEST(Read, NamedFilesAreJudgedAsUpdateWouldOpenThemWithoutWaiting) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root: chattr, mounts, a lease on any file";
+    struct Case {
+        const char* what;
+        int flag;  // the inode flag set, or 0 for a read lease held by another process
+        int read, query;
+    };
+    const Case cases[] = {
+        {"append-only file", FS_APPEND_FL, 703, 803},
+        {"immutable file", FS_IMMUTABLE_FL, 703, 803},
+        {"file under another process's read lease", 0, 200, 200},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        std::optional<Ext4Image> image;
+        std::string file = dir / "note";
+        if (c.flag != 0) {
+            image.emplace(dir);
+            if (!image->mounted()) {
+                std::printf("%s: skipped, no ext4 image could be mounted here\n", c.what);
+                continue;
+            }
+            file = image->root() + "/note";
+        }
+        test::write_bytes(file, test::model_scramble(std::string("kept")));
+        if (c.flag != 0) {
+            ASSERT_TRUE(set_attribute(file, c.flag, true)) << c.what;
+        }
+        int ready[2], release[2];
+        ASSERT_EQ(pipe(ready), 0);
+        ASSERT_EQ(pipe(release), 0);
+        const pid_t holder = c.flag == 0 ? fork() : -1;
+        if (holder == 0) {  // holds a read lease until released; a break would be ignored
+            close(release[1]);
+            signal(SIGIO, SIG_IGN);
+            const int fd = open(file.c_str(), O_RDONLY);
+            char x = 0;
+            if (fd < 0 || fcntl(fd, F_SETLEASE, F_RDLCK) != 0 || write(ready[1], "x", 1) != 1 ||
+                ::read(release[0], &x, 1) != 0) {
+                _exit(2);
+            }
+            _exit(fcntl(fd, F_GETLEASE) == F_RDLCK ? 0 : 1);
+        }
+        char x = 0;
+        ASSERT_TRUE(c.flag != 0 || (holder > 0 && ::read(ready[0], &x, 1) == 1)) << c.what;
+        const std::string text = read_text(file);
+        const int queried = query(file.c_str()).code;
+        close(release[1]);
+        int status = -1;
+        if (holder > 0) waitpid(holder, &status, 0);
+        for (int fd : {ready[0], ready[1], release[0]}) close(fd);
+        if (c.flag != 0) set_attribute(file, c.flag, false);
+        EXPECT_EQ(text, c.read == 200 ? "kept" : "<" + std::to_string(c.read) + ">") << c.what;
+        EXPECT_EQ(queried, c.query) << c.what;
+        if (holder > 0) {
+            EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0)
+                << c.what << ": the lease was broken (1) or never taken (2)";
+        }
     }
 }
 
@@ -405,31 +475,50 @@ TEST(Save, ClearsLeftoversWhereverItSaves) {
 }
 
 // An open file's link, what apps pass for a file from a content URI, reaches the descriptor's own
-// file, deleted or not: saved, read, queried and given an identity through it, with nothing made
-// beside it. (The JVM suite checks this through the entry points; here it runs wherever the core
-// does: on bionic and under the app's seccomp filter too.)
+// file, deleted or not, by every spelling of the caller's descriptor table: saved, read, queried
+// and given an identity through it, with nothing made beside it, and the locks the app holds on
+// it (a record lock, as Java's FileChannel.lock() takes, and a flock) still held after each call.
+// (The JVM suite checks this through the entry points; here it runs wherever the core does: on
+// bionic and under the app's seccomp filter too.)
 TEST(Save, OpenFilesLinksReachTheDescriptorsOwnFile) {
-    for (const char* link_dir : {"/proc/self/fd/", "/dev/fd/"}) {
+    const std::string task = "task/" + std::to_string(static_cast<long>(syscall(SYS_gettid)));
+    const std::string own = "/proc/" + std::to_string(getpid()) + "/";
+    for (const std::string& link_dir : {std::string("/proc/self/fd/"), std::string("/dev/fd/"),
+                                        own + "fd/", std::string("/proc/thread-self/fd/"),
+                                        own + task + "/fd/", "/proc/self/" + task + "/fd/"}) {
         for (bool deleted : {false, true}) {
-            SCOPED_TRACE(std::string(link_dir) + (deleted ? "N, deleted file" : "N"));
+            SCOPED_TRACE(link_dir + (deleted ? "N, deleted file" : "N"));
             TempDir dir;
             const std::string target = dir / "note";
             test::write_bytes(target, test::model_scramble(std::string("the old text")));
             test::OpenFile file(target);
             ASSERT_TRUE(file.is_open());
+            struct flock record {};
+            record.l_type = F_WRLCK;
+            record.l_whence = SEEK_SET;
+            ASSERT_EQ(fcntl(file.fd(), F_SETLK, &record), 0);
+            ASSERT_EQ(flock(file.fd(), LOCK_EX), 0);
+            const auto expect_locks_kept = [&](const char* after) {
+                const test::LocksSeen seen = test::locks_seen_by_another_process(file.fd());
+                EXPECT_TRUE(seen.record) << "the record lock was dropped by the " << after;
+                EXPECT_TRUE(seen.flock) << "the flock was dropped by the " << after;
+            };
             if (deleted) {
                 ASSERT_EQ(unlink(target.c_str()), 0);
             }
-            const std::string path = link_dir + file.path().substr(file.path().rfind('/') + 1);
+            const std::string path = link_dir + std::to_string(file.fd());
             EXPECT_EQ(save_text(path, "the new text").code, 200);
             EXPECT_EQ(file.text(), test::model_scramble(std::string("the new text")));
+            expect_locks_kept("save");
             EXPECT_EQ(read_text(path), "the new text");
+            expect_locks_kept("read");
             EXPECT_EQ(query(path.c_str()).code, 200);
             sys::Buffer id;
             std::size_t n = 0;
             const auto* tag = reinterpret_cast<const unsigned char*>("tag");
             ASSERT_TRUE(identity::get_or_make(path.c_str(), tag, 3, id, n));
             EXPECT_EQ(file.text(), std::string(id.chars(), n));
+            expect_locks_kept("identity");
             EXPECT_EQ(dir.others({}),
                       deleted ? std::vector<std::string>{} : std::vector<std::string>{"note"});
         }
@@ -581,6 +670,8 @@ TEST(Save, DevicesAndFifosTakeEveryByteOrTheSystemsError) {
 TEST(Location, TellsTheCallersOwnDescriptors) {
     const std::string parent = "/proc/" + std::to_string(getppid()) + "/fd/";
     const std::string self = "/proc/" + std::to_string(getpid()) + "/fd/";
+    const std::string task = "/task/" + std::to_string(static_cast<long>(syscall(SYS_gettid)));
+    const std::string parents_task = "/task/" + std::to_string(getppid()) + "/fd/";
     const struct {
         std::string link, dir;
         int own;
@@ -594,6 +685,10 @@ TEST(Location, TellsTheCallersOwnDescriptors) {
         {"/proc/self/fd/+3", "/proc/self/fd/", -1},
         {"/proc/self/fd/", "/proc/self/fd/", -1},
         {parent + "3", parent, -1},  // another process's
+        {self + ".." + task + "/fd/6", self + ".." + task + "/fd/", 6},
+        {"/proc/" + std::to_string(getppid()) + parents_task + "3",
+         "/proc/" + std::to_string(getppid()) + parents_task, -1},  // another process's thread
+        {"/proc/self" + parents_task + "3", "/proc/self" + parents_task, -1},  // none of ours
     };
     for (const auto& c : cases)
         EXPECT_EQ(own_descriptor(c.link.c_str(), c.dir.c_str()), c.own) << c.link;
