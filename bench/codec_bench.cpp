@@ -154,15 +154,7 @@ BENCHMARK(BM_encode)->Apply(sizes);
 BENCHMARK(BM_decode)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_scramble, scalar, kiv::codec::Path::scalar)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_unscramble, scalar, kiv::codec::Path::scalar)->Apply(sizes);
-#if defined(__x86_64__) || defined(__i386__)
-BENCHMARK_CAPTURE(BM_scramble, sse2, kiv::codec::Path::sse2)->Apply(sizes);
-BENCHMARK_CAPTURE(BM_unscramble, sse2, kiv::codec::Path::sse2)->Apply(sizes);
-#endif
 #if defined(__x86_64__)
 BENCHMARK_CAPTURE(BM_scramble, avx2, kiv::codec::Path::avx2)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_unscramble, avx2, kiv::codec::Path::avx2)->Apply(sizes);
-#endif
-#if defined(__aarch64__) || defined(__arm__)
-BENCHMARK_CAPTURE(BM_scramble, neon, kiv::codec::Path::neon)->Apply(sizes);
-BENCHMARK_CAPTURE(BM_unscramble, neon, kiv::codec::Path::neon)->Apply(sizes);
 #endif

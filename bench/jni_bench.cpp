@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "codec/codec.h"
+#include "jni/hotspot_paths.h"
 #include "jni/java_string.h"
 #include "sys/buffer.h"
 #include "tests/jvm/vm.h"
@@ -85,7 +86,7 @@ std::size_t save_region(jstring s, unsigned char* out) {
     const auto n = static_cast<std::size_t>(length);
     const std::size_t front = n - n / 2;
     std::size_t done = 0;
-    const bool ascii = kiv::jni::for_each_ascii_slice(
+    const bool ascii = kiv::jni::hotspot::for_each_ascii_slice(
         g_env, s, length, [&](const unsigned char* bytes, std::size_t count) {
             kiv::codec::scramble_halves(bytes, count, out + done / 2, out + front + done / 2);
             done += count;

@@ -6,8 +6,11 @@
 # the committed one, and a difference fails the build: a native signature that drifts from its
 # Java declaration is still caught.
 #
-# Sets KIV_JNI_INCLUDE_DIRS (jni.h and jni_md.h; empty on Android), KIV_JVM_LIBRARY (libjvm, for
-# the tests that start a VM; host builds only) and the target kiv-java when a JDK was found.
+# Sets KIV_JNI (ON where jni.h is at hand: on Android from the sysroot, elsewhere from a JDK),
+# KIV_JNI_INCLUDE_DIRS (jni.h and jni_md.h; empty on Android), KIV_JVM_LIBRARY (libjvm, for the
+# tests that start a VM; host builds only) and the target kiv-java when a JDK was found. With
+# KIV_JAVA off a JDK is optional: without one the JNI library is not built, the core, the tool
+# and the tests that need neither a VM nor the shared library are.
 # FindJNI is not used: before CMake 3.24 it also requires the AWT parts (jawt.h, libjawt.so),
 # which headless JDKs lack.
 
@@ -24,8 +27,8 @@ if(DEFINED JAVA_HOME)
   set(ENV{JAVA_HOME} "${JAVA_HOME}")
 endif()
 
-if(ANDROID)
-  # Optional: used for the header check when there is one.
+if(ANDROID OR NOT KIV_JAVA)
+  # Optional: used for the header check (and off Android for jni.h) when there is one.
   find_package(Java 17 QUIET COMPONENTS Development)
 else()
   find_package(Java 17 REQUIRED COMPONENTS Development Runtime)
@@ -60,11 +63,19 @@ if(Java_JAVAC_EXECUTABLE)
   add_dependencies(kiv-jni-header-check kiv-java)
 elseif(ANDROID)
   message(STATUS "No JDK 17 or newer found: using the committed NativeLoader JNI header unchecked")
+else()
+  message(STATUS "No JDK 17 or newer found: no jni.h, so the JNI library (kiv-native-lib) is not "
+                 "built; the core and the kiv tool are")
 endif()
 
 set(KIV_JNI_INCLUDE_DIRS "")
 set(KIV_JVM_LIBRARY "")
-if(NOT ANDROID)
+if(ANDROID)
+  set(KIV_JNI ON)
+elseif(NOT Java_JAVAC_EXECUTABLE)
+  set(KIV_JNI OFF)
+else()
+  set(KIV_JNI ON)
   # jni.h and jni_md.h from the JDK (jni_md.h on Linux is the same for every architecture, so a
   # cross build uses the build machine's), and libjvm for a host build's tests. They are outside a
   # cross build's root path, hence NO_CMAKE_FIND_ROOT_PATH.

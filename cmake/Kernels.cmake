@@ -3,15 +3,16 @@
 #                      path_supported / kernels_for / best_kernels
 #   kernel_scalar.cpp  the portable kernels, always built; the vector kernels' tails
 #   kernel_<set>.cpp   one file per instruction set
-#   dispatch.cpp       the one place that picks: the paths built in (KIV_KERNEL_<SET>) that the
-#                      running CPU can execute, asked anew on every call
+#   dispatch.cpp       its table: the kernels built in (KIV_KERNEL_<SET>), best first, each with
+#                      the instruction sets it needs; cpu/cpu.h, the one dispatcher below both,
+#                      picks the first row the running CPU executes, asked anew on every call
 # This file decides which instruction sets the target processor can have at all and the flag
 # each kernel file is built with (none where the set is the processor's baseline); only that
 # file gets the flag, so nothing else in the library can use an instruction the CPU may lack.
 #
 #   kiv_kernel_library(<name> SOURCES <file>... KERNELS <set>...)
 # makes the object library <name> of <file>s, dispatch.cpp, kernel_scalar.cpp and the
-# kernel_<set>.cpp of each <set> (sse2, ssse3, avx2, neon) the target can have, and, with
+# kernel_<set>.cpp of each <set> (ssse3, sse42, avx2, neon) the target can have, and, with
 # KIV_FUZZ on clang, <name>_fuzzed: the same, instrumented for the libFuzzer targets.
 include_guard(GLOBAL)
 include(CheckCXXSourceCompiles)
@@ -21,14 +22,16 @@ string(TOLOWER "${CMAKE_SYSTEM_PROCESSOR}" _kiv_cpu)
 if(NOT CMAKE_CXX_BYTE_ORDER STREQUAL "LITTLE_ENDIAN")
   # The vector kernels are written for little-endian processors (as every Android ABI is).
 elseif(_kiv_cpu MATCHES "^(x86_64|amd64|x64)$")
-  set(KIV_KERNEL_SETS sse2 ssse3 avx2)
+  set(KIV_KERNEL_SETS ssse3 sse42 avx2)
   set(KIV_KERNEL_FLAG_ssse3 -mssse3)
+  set(KIV_KERNEL_FLAG_sse42 -msse4.2)
   set(KIV_KERNEL_FLAG_avx2 -mavx2)
 elseif(_kiv_cpu MATCHES "^(i[3-6]86|x86)$")
-  # No AVX2 on 32-bit x86: Android's x86 ABI guarantees SSSE3 and nothing newer.
-  set(KIV_KERNEL_SETS sse2 ssse3)
-  set(KIV_KERNEL_FLAG_sse2 -msse2)
+  # No AVX2 on 32-bit x86: Android's x86 ABI guarantees SSSE3 and nothing newer (SSE4.2 is
+  # asked at run time).
+  set(KIV_KERNEL_SETS ssse3 sse42)
   set(KIV_KERNEL_FLAG_ssse3 -mssse3)
+  set(KIV_KERNEL_FLAG_sse42 -msse4.2)
 elseif(_kiv_cpu MATCHES "^(aarch64|arm64)")
   set(KIV_KERNEL_SETS neon)
 elseif(_kiv_cpu MATCHES "^arm")

@@ -18,4 +18,22 @@ void scramble_halves(const unsigned char* in, std::size_t n, unsigned char* fron
 // straight into one output buffer.)
 void unscramble_pairs(const unsigned char* front, const unsigned char* back, std::size_t pairs,
                       unsigned char* out) noexcept;
+
+// Scrambles a text that arrives in consecutive slices, every one but the last of an even count,
+// into the one buffer of its whole scrambled form (size bytes): each slice's halves go to their
+// places in the whole's.
+class SliceScrambler {
+public:
+    SliceScrambler(unsigned char* out, std::size_t size) noexcept
+        : out_(out), front_(size - size / 2) {}
+    void add(const unsigned char* bytes, std::size_t n) noexcept {
+        scramble_halves(bytes, n, out_ + done_ / 2, out_ + front_ + done_ / 2);
+        done_ += n;
+    }
+
+private:
+    unsigned char* out_;
+    std::size_t front_;
+    std::size_t done_ = 0;
+};
 }  // namespace kiv::codec

@@ -1,5 +1,6 @@
-// Plain byte-at-a-time kernels: the reference path, and the tail handler for
-// the vector kernels.
+// The portable kernels: plain loops, built at -O3 on every target (codec/CMakeLists.txt), where
+// the compiler vectorises them with the target's baseline vector instructions (SSE2 on x86,
+// NEON on arm64 and Android's armeabi-v7a). Also the tails of the AVX2 kernels.
 #include "codec/kernels.h"
 
 namespace kiv::codec {

@@ -7,16 +7,6 @@ bool is_empty(JNIEnv* env, jstring s) noexcept {
     return s == nullptr || env->GetStringLength(s) == 0;
 }
 
-bool on_android_runtime(JNIEnv* env) noexcept {
-#if defined(__ANDROID__)
-    // Built for Android, the library only ever runs on its runtime, whatever version it reports.
-    (void)env;
-    return true;
-#else
-    return env->GetVersion() <= JNI_VERSION_1_6;
-#endif
-}
-
 bool starts_ascii(JNIEnv* env, jstring s, jsize length) noexcept {
     constexpr jsize kProbe = 128;
     jchar units[kProbe];

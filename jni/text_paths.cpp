@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "codec/codec.h"
+#include "jni/hotspot_paths.h"
 #include "jni/java_string.h"
 #include "jni/scoped.h"
 #include "store/store.h"
@@ -14,44 +15,8 @@
 namespace kiv::jni {
 namespace {
 
-// From this length on, an ASCII text is scrambled straight from the string's characters, slice
-// by slice, sparing the VM's conversion of the whole text to modified UTF-8 (two passes over it
-// and a copy as large as the text).
-constexpr jsize kAsciiFrom = 1024;
-
-// From this size on, ASCII text goes to Java as a byte[] taken by String's (byte[] ascii,
-// int hibyte, int offset, int count) constructor: on HotSpot about twice as fast as NewStringUTF,
-// which scans and converts the text again. Below it the lookups cost more than they save. On ART
-// (which turns the constructor into a StringFactory call and copies the array once more)
-// NewStringUTF is faster at every size.
-constexpr std::size_t kByteArrayFrom = 4096;
-
-// Scrambles a text that arrives in consecutive slices, every one but the last of an even count,
-// into the one buffer of its whole scrambled form (size bytes): each slice's halves go to their
-// places in the whole's.
-class SliceScrambler {
-public:
-    SliceScrambler(unsigned char* out, std::size_t size) noexcept
-        : out_(out), front_(size - size / 2) {}
-    void add(const unsigned char* bytes, std::size_t n) noexcept {
-        codec::scramble_halves(bytes, n, out_ + done_ / 2, out_ + front_ + done_ / 2);
-        done_ += n;
-    }
-
-private:
-    unsigned char* out_;
-    std::size_t front_;
-    std::size_t done_ = 0;
-};
-
-// Scrambles a text of `length` ASCII characters into out (length bytes). False, with out
-// half written, as soon as a character turns out not to be ASCII.
-bool scramble_ascii(JNIEnv* env, jstring content, jsize length, unsigned char* out) {
-    SliceScrambler scrambler(out, static_cast<std::size_t>(length));
-    return for_each_ascii_slice(
-        env, content, length,
-        [&](const unsigned char* bytes, std::size_t n) { scrambler.add(bytes, n); });
-}
+// From this length on, a text may take a faster way than the VM's own modified UTF-8 bytes.
+constexpr jsize kLongFrom = 1024;
 
 // Saves a long text that holds no surrogate from its characters, encoded to modified UTF-8 and
 // scrambled slice by slice into the one output buffer: the bytes GetStringUTFChars gives, without
@@ -71,7 +36,7 @@ bool save_encoded(JNIEnv* env, jstring content, jsize length, const char* path,
         if (size.surrogates) return false;
         scrambled = sys::Buffer(size.bytes);
         if (scrambled) {
-            SliceScrambler scrambler(scrambled.get(), size.bytes);
+            codec::SliceScrambler scrambler(scrambled.get(), size.bytes);
             text::for_each_modified_utf8_slice(
                 chars.get(), count,
                 [&](const unsigned char* bytes, std::size_t n) { scrambler.add(bytes, n); });
@@ -80,18 +45,6 @@ bool save_encoded(JNIEnv* env, jstring content, jsize length, const char* path,
     status = scrambled ? store::save_scrambled(path, scrambled.get(), size.bytes)
                        : store::Status(store::status::kWriteFailed, ENOMEM);
     return true;
-}
-
-jstring new_ascii_string(JNIEnv* env, const char* p, std::size_t n) {
-    const auto len = static_cast<jsize>(n);
-    LocalRef<jbyteArray> bytes(env, env->NewByteArray(len));
-    if (!bytes) return nullptr;
-    env->SetByteArrayRegion(bytes.get(), 0, len, reinterpret_cast<const jbyte*>(p));
-    LocalRef<jclass> string_class(env, env->FindClass("java/lang/String"));
-    if (!string_class) return nullptr;
-    jmethodID ctor = env->GetMethodID(string_class.get(), "<init>", "([BIII)V");
-    if (ctor == nullptr) return nullptr;
-    return static_cast<jstring>(env->NewObject(string_class.get(), ctor, bytes.get(), 0, 0, len));
 }
 
 // Decodes n bytes (at most INT32_MAX) into UTF-16 and makes the string with NewString: one fast
@@ -110,49 +63,49 @@ jstring new_decoded_string(JNIEnv* env, const unsigned char* p, std::size_t n) {
     return env->NewString(reinterpret_cast<const jchar*>(out), static_cast<jsize>(count));
 }
 
+// A long text's way other than the VM's own bytes, if it has one: status is set then.
+bool save_long(JNIEnv* env, jstring content, jsize length, const char* path,
+               store::Status& status) {
+    if constexpr (kHotSpotPaths) {
+        if (hotspot::vm_is_desktop(env)) {
+            return hotspot::save_ascii(env, content, length, path, status) ||
+                   save_encoded(env, content, length, path, status);
+        }
+    }
+    // On Android's runtime the slices (which widen its bytes and narrow them again) lose to its
+    // own conversion of a text that starts with ASCII, and the encoding only pays off for others.
+    return !starts_ascii(env, content, length) && save_encoded(env, content, length, path, status);
+}
+
+jstring make_string(JNIEnv* env, const char* p, std::size_t n) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(p);
+    if (n > static_cast<std::size_t>(INT32_MAX)) {
+        return text::is_modified_utf8(bytes, n) ? env->NewStringUTF(p) : nullptr;
+    }
+    if (!text::is_ascii(bytes, n)) return new_decoded_string(env, bytes, n);
+    if constexpr (kHotSpotPaths) {
+        if (n >= hotspot::kByteArrayFrom && hotspot::vm_is_desktop(env)) {
+            return hotspot::new_ascii_string(env, p, n);
+        }
+    }
+    // ASCII with no zero byte is modified UTF-8.
+    if (std::memchr(p, 0, n) == nullptr) return env->NewStringUTF(p);
+    return new_decoded_string(env, bytes, n);
+}
+
 }  // namespace
 
 store::Status save_text(JNIEnv* env, jstring content, const char* path) noexcept {
     const jsize length = env->GetStringLength(content);
-    if (length >= kAsciiFrom) {
-        // On ART the slices (which widen its bytes and narrow them again) lose to its own
-        // conversion of a text that starts with ASCII, and the encoding only pays off for others.
-        const bool art = on_android_runtime(env);
-        if (!art) {
-            const auto n = static_cast<std::size_t>(length);
-            sys::Buffer scrambled(n);
-            if (!scrambled) return store::Status(store::status::kWriteFailed, ENOMEM);
-            if (scramble_ascii(env, content, length, scrambled.get())) {
-                return store::save_scrambled(path, scrambled.get(), n);
-            }
-        }  // not ASCII after all: the buffer is freed before the next one is made
-        store::Status status(store::status::kWriteFailed);
-        if ((!art || !starts_ascii(env, content, length)) &&
-            save_encoded(env, content, length, path, status)) {
-            return status;
-        }
-    }
+    store::Status status(store::status::kWriteFailed);
+    if (length >= kLongFrom && save_long(env, content, length, path, status)) return status;
     StringChars text(env, content);
     if (!text) return store::Status(store::status::kContentConversion);
     return store::save(path, text.bytes(), text.size());
 }
 
 jstring new_string(JNIEnv* env, const char* p, std::size_t n) noexcept {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(p);
-    jstring s = nullptr;
-    if (n > static_cast<std::size_t>(INT32_MAX)) {
-        if (text::is_modified_utf8(bytes, n)) s = env->NewStringUTF(p);
-    } else if (text::is_ascii(bytes, n)) {
-        if (n >= kByteArrayFrom && !on_android_runtime(env)) {
-            s = new_ascii_string(env, p, n);
-        } else if (std::memchr(p, 0, n) == nullptr) {  // ASCII with no zero byte is modified UTF-8
-            s = env->NewStringUTF(p);
-        } else {
-            s = new_decoded_string(env, bytes, n);
-        }
-    } else {
-        s = new_decoded_string(env, bytes, n);
-    }
+    jstring s = make_string(env, p, n);
     if (s == nullptr) env->ExceptionClear();
     return s;
 }

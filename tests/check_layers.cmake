@@ -1,19 +1,21 @@
 # The source tree's layers, kept: only jni/ sees <jni.h> (or the generated NativeLoader header),
 # and each folder of the library includes only the folders below it:
 #   jni/ -> identity/ -> store/ -> text/, codec/, sys/
+#   text/, codec/ -> cpu/ (the kernels' one dispatcher)
 # The tool (tools/) uses the core and never the Java layer.
 #   cmake -DSOURCE_DIR=... -P check_layers.cmake
 cmake_minimum_required(VERSION 3.22)
-set(_allowed_codec codec kiv)
+set(_allowed_cpu cpu)
+set(_allowed_codec codec kiv cpu)
 set(_allowed_sys sys)
-set(_allowed_text text)
+set(_allowed_text text cpu)
 set(_allowed_store store text codec kiv sys)
 set(_allowed_identity identity store text codec kiv sys)
 set(_allowed_tools tools identity store text codec kiv sys)
 set(_allowed_include kiv)
 
 set(_failures "")
-foreach(_folder codec sys text store identity tools include)
+foreach(_folder cpu codec sys text store identity tools include)
   file(GLOB_RECURSE _files "${SOURCE_DIR}/${_folder}/*.h" "${SOURCE_DIR}/${_folder}/*.cpp")
   foreach(_file IN LISTS _files)
     file(STRINGS "${_file}" _includes REGEX "^#include ")

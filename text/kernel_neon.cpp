@@ -1,14 +1,19 @@
-// The NEON decoder: 16 ASCII bytes, 16 two-byte (vld2) or 16 three-byte (vld3) sequences per
-// step, taken only when the whole block is of that kind; otherwise the scalar decoder takes the
-// next 16 bytes' worth of sequences before the vectors are tried again. The encoder takes 16
-// characters of one width (one, two or three bytes) a step, and mixed blocks one by one.
-// (arm64, and 32-bit ARM built with -mfpu=neon; little-endian: the units are stored as byte
-// pairs, low byte first.)
+// The NEON decoder and encoder (arm64, and 32-bit ARM built with -mfpu=neon; little-endian: the
+// units are stored as byte pairs, low byte first). The same steps as kernel_ssse3.cpp, which
+// describes them: pure runs of 16 ASCII bytes, of 16 two-byte (vld2) or 16 three-byte (vld3)
+// sequences, and otherwise a mixed step that takes any interleaving of one-, two- and three-byte
+// characters a 16-byte block at a time, gathered with the shared table of pack_table.h (kPack).
+// The shuffle is vqtbl1q_u8 on arm64 and a pair of vtbl2_u8 on 32-bit ARM; the masks that SSE
+// reads with movemask are folded here from the lanes with pairwise adds. The encoder takes 16
+// characters of one width a step, and mixed ones 8 at a time: each written in three bytes with
+// zeros where it needs fewer (vtbl3_u8 puts the three byte planes in order), then the nonzero
+// bytes packed. The scalar code takes what no step takes, one sequence at a time.
 #include <arm_neon.h>
 
 #include <cstdint>
 
 #include "text/kernels.h"
+#include "text/pack_table.h"
 
 namespace kiv::text {
 namespace detail {
@@ -30,27 +35,82 @@ void store_units(char16_t* out, uint8x16_t low, uint8x16_t high) noexcept {
     vst2q_u8(reinterpret_cast<std::uint8_t*>(out), pairs);
 }
 
+// Bit j set when lane j of m (all ones or zero) is set, for the 16 lanes.
+unsigned mask_of(uint8x16_t m) noexcept {
+    static constexpr std::uint8_t kBits[16] = {1, 2, 4, 8, 16, 32, 64, 128,
+                                               1, 2, 4, 8, 16, 32, 64, 128};
+    const uint8x16_t b = vandq_u8(m, vld1q_u8(kBits));
+    uint8x8_t s = vpadd_u8(vget_low_u8(b), vget_high_u8(b));
+    s = vpadd_u8(s, s);
+    s = vpadd_u8(s, s);
+    return vget_lane_u16(vreinterpret_u16_u8(s), 0);
+}
+
+// The same for the 8 lanes of a half vector.
+unsigned mask_of(uint8x8_t m) noexcept {
+    static constexpr std::uint8_t kBits[8] = {1, 2, 4, 8, 16, 32, 64, 128};
+    uint8x8_t s = vand_u8(m, vld1_u8(kBits));
+    s = vpadd_u8(s, s);
+    s = vpadd_u8(s, s);
+    s = vpadd_u8(s, s);
+    return vget_lane_u8(s, 0);
+}
+
+// Bytes of table picked by index; an index of 16 or more gives 0.
+uint8x16_t shuffle(uint8x16_t table, uint8x16_t index) noexcept {
+#if defined(__aarch64__)
+    return vqtbl1q_u8(table, index);
+#else
+    uint8x8x2_t t;
+    t.val[0] = vget_low_u8(table);
+    t.val[1] = vget_high_u8(table);
+    return vcombine_u8(vtbl2_u8(t, vget_low_u8(index)), vtbl2_u8(t, vget_high_u8(index)));
+#endif
+}
+
+// Packs the 16-bit lanes of units that an 8-bit mask selects to the front and stores all 8 at
+// out; returns how many were selected.
+std::size_t pack_units(char16_t* out, uint8x16_t units, unsigned mask) noexcept {
+    const uint8x8_t at = vld1_u8(kPack.positions[mask]);
+    const uint8x8_t twice = vadd_u8(at, at);
+    const uint8x8x2_t pairs = vzip_u8(twice, vadd_u8(twice, vdup_n_u8(1)));
+    vst1q_u8(reinterpret_cast<std::uint8_t*>(out),
+             shuffle(units, vcombine_u8(pairs.val[0], pairs.val[1])));
+    return kPack.counts[mask];
+}
+
+// Lanes of v moved up by k (1 or 2), zeros coming in at lane 0.
+template <int k>
+uint8x16_t lanes_up(uint8x16_t v) noexcept {
+    return vextq_u8(vdupq_n_u8(0), v, 16 - k);
+}
+
 }  // namespace
 
 std::size_t decode_neon(const unsigned char* p, std::size_t n, char16_t* out) noexcept {
     const uint8x16_t top2 = vdupq_n_u8(0xC0);
     const uint8x16_t tail = vdupq_n_u8(0x80);
     const uint8x16_t low6 = vdupq_n_u8(0x3F);
+    // The ends of a block of pure two-byte, and of pure three-byte, sequences.
+    constexpr unsigned kTwoByteEnds = 0xAAAA;
+    constexpr unsigned kThreeByteEnds = 0x4924;
     std::size_t i = 0;
     std::size_t o = 0;
-    while (i < n) {
-        const std::size_t left = n - i;
-        if (left >= 16) {
-            const uint8x16_t v = vld1q_u8(p + i);
-            if (!any_set(vandq_u8(v, tail))) {
-                vst1q_u16(reinterpret_cast<std::uint16_t*>(out + o), vmovl_u8(vget_low_u8(v)));
-                vst1q_u16(reinterpret_cast<std::uint16_t*>(out + o + 8), vmovl_u8(vget_high_u8(v)));
-                i += 16;
-                o += 16;
-                continue;
-            }
+    while (n - i >= 16) {
+        const uint8x16_t v = vld1q_u8(p + i);
+        if (!any_set(vandq_u8(v, tail))) {
+            vst1q_u16(reinterpret_cast<std::uint16_t*>(out + o), vmovl_u8(vget_low_u8(v)));
+            vst1q_u16(reinterpret_cast<std::uint16_t*>(out + o + 8), vmovl_u8(vget_high_u8(v)));
+            i += 16;
+            o += 16;
+            continue;
         }
-        if (left >= 48) {
+        if (n - i < 17) break;
+        const uint8x16_t next = vld1q_u8(p + i + 1);
+        const int8x16_t next_signed = vreinterpretq_s8_u8(next);
+        // Bit j: b[j + 1] is no continuation byte (80..BF are the signed bytes below -64).
+        const unsigned ends = mask_of(vcgtq_s8(next_signed, vdupq_n_s8(-65)));
+        if (ends == kThreeByteEnds && n - i >= 48) {
             const uint8x16x3_t s = vld3q_u8(p + i);
             // Leads E0..EF, two continuation bytes, and no overlong form (E0 needs A0..BF).
             const uint8x16_t bad = vorrq_u8(
@@ -68,8 +128,7 @@ std::size_t decode_neon(const unsigned char* p, std::size_t n, char16_t* out) no
                 o += 16;
                 continue;
             }
-        }
-        if (left >= 32) {
+        } else if (ends == kTwoByteEnds && n - i >= 32) {
             const uint8x16x2_t s = vld2q_u8(p + i);
             // Leads C2..DF (C0 80 is left to the scalar decoder), then a continuation byte.
             const uint8x16_t lead_ok =
@@ -86,11 +145,49 @@ std::size_t decode_neon(const unsigned char* p, std::size_t n, char16_t* out) no
                 continue;
             }
         }
-        const Progress next = decode_scalar_until(p, n, out, {i, o}, left > 16 ? i + 16 : n);
-        i = next.in;
-        o = next.out;
+
+        // The mixed step. Classes: continuation bytes, leads of any multi-byte sequence (C0..FF),
+        // leads of three or more (E0..FF), and the leads left to the scalar code (C0, C1, F0..FF,
+        // E0 before 80..9F).
+        const uint8x16_t conts = vceqq_u8(vandq_u8(v, top2), tail);
+        const uint8x16_t leads = vcgeq_u8(v, top2);
+        const uint8x16_t leads3 = vcgeq_u8(v, vdupq_n_u8(0xE0));
+        const uint8x16_t odd = vorrq_u8(
+            vorrq_u8(vcgeq_u8(v, vdupq_n_u8(0xF0)), vceqq_u8(vandq_u8(v, vdupq_n_u8(0xFE)), top2)),
+            vandq_u8(vceqq_u8(v, vdupq_n_u8(0xE0)), vcltq_s8(next_signed, vdupq_n_s8(-0x60))));
+        // Bit j of wrong: b[j] is a continuation byte where none is called for or the other way
+        // round, or b[j - 1] is an odd lead. Bit 16: the character at b[15] or b[14] runs past
+        // the block, or b[15] is odd.
+        const uint8x16_t called = vorrq_u8(lanes_up<1>(leads), lanes_up<2>(leads3));
+        const unsigned wrong =
+            mask_of(vorrq_u8(veorq_u8(called, conts), lanes_up<1>(odd))) |
+            ((vgetq_lane_u8(vorrq_u8(leads, odd), 15) | vgetq_lane_u8(leads3, 14)) & 1u) << 16;
+        // A problem at bit b of wrong allows ends up to b - 2.
+        unsigned take = ends;
+        if (wrong != 0) {
+            const unsigned first = static_cast<unsigned>(__builtin_ctz(wrong));
+            take = first >= 2 ? take & ((1u << (first - 1)) - 1) : 0;
+        }
+        if (take == 0) {
+            const Progress one = decode_scalar_until(p, n, out, {i, o}, i + 1);
+            i = one.in;
+            o = one.out;
+            continue;
+        }
+        // The candidate unit at every position, as if a character ended there.
+        const uint8x16_t prev1 = lanes_up<1>(v);
+        const uint8x16_t prev2 = lanes_up<2>(v);
+        const uint8x16_t low =
+            vorrq_u8(vandq_u8(v, vdupq_n_u8(0x7F)), vandq_u8(conts, vshlq_n_u8(prev1, 6)));
+        const uint8x16_t high =
+            vandq_u8(conts, vorrq_u8(vandq_u8(vshrq_n_u8(prev1, 2), vdupq_n_u8(0x0F)),
+                                     vandq_u8(lanes_up<1>(conts), vshlq_n_u8(prev2, 4))));
+        const uint8x16x2_t units = vzipq_u8(low, high);
+        o += pack_units(out + o, units.val[0], take & 0xFF);
+        o += pack_units(out + o, units.val[1], take >> 8);
+        i += 32 - static_cast<std::size_t>(__builtin_clz(take));
     }
-    return o;
+    return decode_scalar_until(p, n, out, {i, o}, n).out;
 }
 
 namespace {
@@ -102,6 +199,43 @@ bool all_set(uint16x8_t m) noexcept {
     const uint64x2_t w = vreinterpretq_u64_u16(m);
     return (vgetq_lane_u64(w, 0) & vgetq_lane_u64(w, 1)) == ~std::uint64_t{0};
 #endif
+}
+
+// Packs the bytes of v that an 8-bit mask selects to out[o], storing all 8; returns the new o.
+std::size_t pack_bytes(uint8x8_t v, unsigned mask, unsigned char* out, std::size_t o) noexcept {
+    vst1_u8(out + o, vtbl1_u8(v, vld1_u8(kPack.positions[mask])));
+    return o + kPack.counts[mask];
+}
+
+// The mixed step: 8 units (no surrogates) of any widths to out[o]; returns the new o. Writes up
+// to 24 bytes from o.
+std::size_t encode_mixed(uint16x8_t u, unsigned char* out, std::size_t o) noexcept {
+    // Byte k of the 24 is byte k % 3 of unit k / 3: plane k % 3, lane k / 3.
+    static constexpr std::uint8_t kOrder[24] = {0, 8,  16, 1, 9,  17, 2, 10, 18, 3, 11, 19,
+                                                4, 12, 20, 5, 13, 21, 6, 14, 22, 7, 15, 23};
+    const uint16x8_t ascii = vcltq_u16(vsubq_u16(u, vdupq_n_u16(1)), vdupq_n_u16(0x7F));  // 1..7F
+    const uint16x8_t three = vcgeq_u16(u, vdupq_n_u16(0x800));
+    const uint16x8_t tail = vdupq_n_u16(0x80);
+    const uint16x8_t low6 = vdupq_n_u16(0x3F);
+    const uint16x8_t last = vorrq_u16(vandq_u16(u, low6), tail);
+    const uint16x8_t mid = vorrq_u16(vandq_u16(vshrq_n_u16(u, 6), low6), tail);
+    // The first byte; the second (zero for ASCII); the third (zero for all but three bytes).
+    const uint16x8_t first =
+        vbslq_u16(three, vorrq_u16(vshrq_n_u16(u, 12), vdupq_n_u16(0xE0)),
+                  vbslq_u16(ascii, u, vorrq_u16(vshrq_n_u16(u, 6), vdupq_n_u16(0xC0))));
+    const uint16x8_t second = vbicq_u16(vbslq_u16(three, mid, last), ascii);
+    const uint16x8_t third = vandq_u16(three, last);
+    uint8x8x3_t planes;
+    planes.val[0] = vmovn_u16(first);
+    planes.val[1] = vmovn_u16(second);
+    planes.val[2] = vmovn_u16(third);
+    const uint8x8_t a = vtbl3_u8(planes, vld1_u8(kOrder));
+    const uint8x8_t b = vtbl3_u8(planes, vld1_u8(kOrder + 8));
+    const uint8x8_t c = vtbl3_u8(planes, vld1_u8(kOrder + 16));
+    const unsigned kept = mask_of(vtstq_u8(vcombine_u8(a, b), vcombine_u8(a, b)));
+    o = pack_bytes(a, kept & 0xFF, out, o);
+    o = pack_bytes(b, kept >> 8, out, o);
+    return pack_bytes(c, mask_of(vtst_u8(c, c)), out, o);
 }
 
 }  // namespace
@@ -152,8 +286,13 @@ std::size_t encode_neon(const char16_t* units, std::size_t n, unsigned char* out
             o += 32;
             continue;
         }
-        o = encode_scalar_range(units, i, i + 16, out, o);
+        o = encode_mixed(a, out, o);
+        o = encode_mixed(b, out, o);
         i += 16;
+    }
+    if (i + 8 <= n) {
+        o = encode_mixed(vld1q_u16(reinterpret_cast<const std::uint16_t*>(units + i)), out, o);
+        i += 8;
     }
     return encode_scalar_range(units, i, n, out, o);
 }

@@ -8,11 +8,16 @@
 //   encode(units, n, out): the modified UTF-8 of n units with no surrogate, as
 //                          encode_modified_utf8 promises.
 // Every decoder gives exactly the units of the scalar one. Vector decoders take runs of ASCII,
-// of two-byte and of three-byte sequences a block at a time and hand everything else (four-byte
-// sequences, C0 80, invalid bytes, the end of the text) to decode_scalar_until, one sequence at a
-// time. Their blocks may store up to 16 units past the ones they keep, never past n units.
-// Vector encoders likewise take blocks of ASCII and of three-byte characters and leave the rest
-// to encode_scalar_range; they may store past the bytes they keep, never past 3n bytes.
+// of two-byte and of three-byte sequences, and blocks where the three interleave, a block at a
+// time, and hand everything else (four-byte sequences, C0 80, invalid bytes, the end of the
+// text) to decode_scalar_until, one sequence at a time. Their blocks may store up to 16 units
+// past the ones they keep, never past n units. Vector encoders likewise take blocks of
+// characters of one width or of mixed widths and leave the rest to encode_scalar_range; they may
+// store past the bytes they keep, never past 3n bytes. The vector steps for mixed widths, and
+// the table they share (pack_table.h), are described in kernel_ssse3.cpp.
+//
+// A new kernel set: a value of Path (and of kPaths below), its two functions declared here, its
+// file kernel_<set>.cpp, its set in text/CMakeLists.txt's KERNELS, a row in dispatch.cpp.
 //
 // Kernel files built with extra instruction-set flags must not define or instantiate any inline
 // function or template shared with other files (the linker could keep their copy for everyone),
@@ -21,7 +26,9 @@
 
 namespace kiv::text {
 
-enum class Path { scalar, ssse3, neon };
+enum class Path { scalar, ssse3, avx2, neon };
+// Every path, built in or not: what tests and benchmarks go through.
+constexpr Path kPaths[] = {Path::scalar, Path::ssse3, Path::avx2, Path::neon};
 
 struct Kernels {
     Path path;
@@ -31,6 +38,9 @@ struct Kernels {
 
 // True when the path is built into this library and the running CPU can execute it.
 bool path_supported(Path path) noexcept;
+
+// True when the path is built into this library, whatever the CPU.
+bool path_built(Path path) noexcept;
 
 // The kernels of one path, or nullptr when path_supported(path) is false.
 // Tests and benchmarks use this to run a given path directly.
@@ -60,6 +70,8 @@ std::size_t decode_scalar(const unsigned char* p, std::size_t n, char16_t* out) 
 std::size_t encode_scalar(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
 std::size_t decode_ssse3(const unsigned char* p, std::size_t n, char16_t* out) noexcept;
 std::size_t encode_ssse3(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
+std::size_t decode_avx2(const unsigned char* p, std::size_t n, char16_t* out) noexcept;
+std::size_t encode_avx2(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
 std::size_t decode_neon(const unsigned char* p, std::size_t n, char16_t* out) noexcept;
 std::size_t encode_neon(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
 

@@ -101,4 +101,33 @@ std::size_t encode_modified_utf8(const char16_t* units, std::size_t n,
     return best_kernels().encode(units, n, out);
 }
 
+std::size_t encode_utf8(const char16_t* units, std::size_t n, unsigned char* out) noexcept {
+    std::size_t o = 0;
+    std::size_t i = 0;
+    while (i < n) {
+        // A run that encode_modified_utf8 writes as UTF-8 does: no zero, no surrogate.
+        std::size_t end = i;
+        while (end < n && units[end] != 0 && (units[end] & 0xF800) != 0xD800) ++end;
+        o += encode_modified_utf8(units + i, end - i, out + o);
+        if (end == n) break;
+        std::uint32_t c = units[end];
+        i = end + 1;
+        if (c == 0) {
+            out[o++] = 0;
+            continue;
+        }
+        if (c < 0xDC00 && i < n && (units[i] & 0xFC00) == 0xDC00) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (units[i++] - 0xDC00u);
+            out[o++] = static_cast<unsigned char>(0xF0 | (c >> 18));
+            out[o++] = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
+        } else {
+            c = 0xFFFD;
+            out[o++] = 0xEF;
+        }
+        out[o++] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+        out[o++] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+    }
+    return o;
+}
+
 }  // namespace kiv::text

@@ -37,6 +37,12 @@ Utf16Size measure_utf16(const char16_t* units, std::size_t n) noexcept;
 // may be written to. Uses the fastest encoder the running CPU supports; all give the same bytes.
 std::size_t encode_modified_utf8(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
 
+// Writes the standard UTF-8 form of n UTF-16 units and returns its size: U+0000 as a zero byte,
+// a surrogate pair as the four bytes of its character, a lone surrogate as U+FFFD, every other
+// unit as encode_modified_utf8 writes it. out needs room for 3n bytes, all of which may be written
+// to. (What the kiv tool prints of a Java string.)
+std::size_t encode_utf8(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
+
 // Passes the modified UTF-8 form of n UTF-16 units that hold no surrogate to sink(bytes, count)
 // in consecutive slices, every one but the last of an even count (a slice's odd last byte opens
 // the next one). Encodes through a bounded stack buffer, never the whole text.

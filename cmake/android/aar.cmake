@@ -1,5 +1,5 @@
-# The Android archive (KIV_AAR=ON, a host build): packages the libraries that the android-<abi>
-# presets built in KIV_ANDROID_BUILDS/<abi>/ into kiv-native-lib-<version>.aar, a local Maven
+# The Android archive (KIV_AAR=ON, a host build): packages the libraries that the android preset
+# built for each ABI in KIV_ANDROID_BUILDS/<abi>/ into kiv-native-lib-<version>.aar, a local Maven
 # repository beside it (with the POM, -sources.jar and -javadoc.jar that Maven Central asks for),
 # the upload bundle of that version and native-debug-symbols.zip, and tests all of it (ctest):
 # check-so and the export check on every shipped library, that installing an Android build

@@ -93,8 +93,7 @@ void check_exported(const unsigned char* data, std::size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const bytes want = model_scramble(data, size);
-    for (auto path : {kiv::codec::Path::scalar, kiv::codec::Path::sse2, kiv::codec::Path::avx2,
-                      kiv::codec::Path::neon}) {
+    for (auto path : kiv::codec::kPaths) {
         if (const kiv::codec::Kernels* k = kiv::codec::kernels_for(path))
             check_path(*k, data, size, want);
     }

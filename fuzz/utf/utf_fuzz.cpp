@@ -2,7 +2,9 @@
 // kiv::text::is_modified_utf8 are checked against reference readers written here from the
 // encoding rules alone, one code point at a time, with no shared helpers and no fast paths; the
 // encoder (measure_utf16, encode_modified_utf8) against a reference writer, on the input read as
-// UTF-16 units.
+// UTF-16 units. Both again on mixed-width text made from the input (mixed_text), where every
+// vector step runs; the fuzz lane also seeds the target with slices of real text in 18 languages
+// (../shared/corpus/wikipedia-mars).
 //
 // Reference rules:
 //  - decode: standard UTF-8 of one to four bytes with the shortest form and the U+10FFFF limit;
@@ -72,6 +74,25 @@ void append_units(std::uint32_t cp, std::vector<char16_t>& out) {
     }
 }
 
+// Standard UTF-8 of one code point (surrogates too, as three bytes).
+void append_utf8(std::uint32_t cp, std::vector<std::uint8_t>& out) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<std::uint8_t>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<std::uint8_t>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<std::uint8_t>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<std::uint8_t>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<std::uint8_t>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<std::uint8_t>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<std::uint8_t>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<std::uint8_t>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<std::uint8_t>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<std::uint8_t>(0x80 | (cp & 0x3F)));
+    }
+}
+
 std::vector<char16_t> reference_decode(const std::uint8_t* data, std::size_t size) {
     std::vector<char16_t> out;
     std::size_t i = 0;
@@ -126,6 +147,75 @@ std::vector<std::uint8_t> reference_encode(const std::vector<char16_t>& units) {
     std::abort();
 }
 
+// Every decoder this CPU runs, on [bytes, bytes + count), against the reference; failures name
+// the fuzz input (data, size) the bytes came from.
+void check_decoders(const std::uint8_t* bytes, std::size_t count,
+                    const std::vector<char16_t>& expected, const std::uint8_t* data,
+                    std::size_t size) {
+    for (kiv::text::Path path : kiv::text::kPaths) {
+        const kiv::text::Kernels* k = kiv::text::kernels_for(path);
+        if (k == nullptr) continue;
+        // Exactly `count` units of room, so the sanitizer catches any write past the bound.
+        std::unique_ptr<char16_t[]> units(new char16_t[count == 0 ? 1 : count]);
+        const std::size_t n = k->decode(bytes, count, units.get());
+        if (n != expected.size())
+            fail("a decoder's unit count differs from the reference", data, size);
+        for (std::size_t i = 0; i < n; ++i) {
+            if (units[i] != expected[i]) fail("a decoder differs from the reference", data, size);
+        }
+    }
+}
+
+// Every encoder this CPU runs, on text without surrogates, against the reference.
+void check_encoders(const std::vector<char16_t>& text, const std::uint8_t* data, std::size_t size) {
+    const kiv::text::Utf16Size measured = kiv::text::measure_utf16(text.data(), text.size());
+    const std::vector<std::uint8_t> bytes = reference_encode(text);
+    if (measured.bytes != bytes.size()) fail("measure_utf16 size differs", data, size);
+    // Exactly the 3n bytes of room the header promises.
+    std::unique_ptr<unsigned char[]> encoded(new unsigned char[3 * text.size() + 1]);
+    if (kiv::text::encode_modified_utf8(text.data(), text.size(), encoded.get()) != bytes.size())
+        fail("encode_modified_utf8 size differs", data, size);
+    for (kiv::text::Path path : kiv::text::kPaths) {
+        const kiv::text::Kernels* k = kiv::text::kernels_for(path);
+        if (k == nullptr) continue;
+        std::unique_ptr<unsigned char[]> out(new unsigned char[3 * text.size() + 1]);
+        const std::size_t count = k->encode(text.data(), text.size(), out.get());
+        if (count != bytes.size()) fail("an encoder's size differs", data, size);
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            if (out[i] != bytes[i]) fail("an encoder differs from the reference", data, size);
+        }
+    }
+}
+
+// Text as people write it, from the input two bytes a character: mostly ASCII, two- and
+// three-byte characters in any order (what the vector steps take), now and then a four-byte
+// one, an encoded zero or surrogate, or bytes that start no valid sequence. Random bytes alone
+// are mostly invalid UTF-8 and reach the vector steps too rarely.
+std::vector<std::uint8_t> mixed_text(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::uint8_t> out;
+    for (std::size_t i = 0; i + 1 < size; i += 2) {
+        const unsigned kind = data[i] & 15;
+        const unsigned x = ((data[i] >> 4) << 8) | data[i + 1];  // 12 bits
+        if (kind < 5) {
+            out.push_back(static_cast<std::uint8_t>(x & 0x7F));
+        } else if (kind < 9) {
+            append_utf8(0x80 + x % 0x780, out);
+        } else if (kind < 14) {
+            append_utf8(0x800 + ((x * 0x1F) & 0xFFFF) % 0xF800, out);  // surrogates included
+        } else if (kind == 14) {
+            append_utf8(0x10000 + x * 0x100, out);
+        } else {
+            static const std::uint8_t kOdd[][3] = {
+                {0xC0, 0x80, 0}, {0xC1, 0xBF, 0}, {0xE0, 0x9F, 0xBF}, {0xF8, 0, 0},
+                {0x80, 0, 0},    {0xE4, 0xB8, 0}, {0xC3, 0, 0},       {0xF4, 0x90, 0x80}};
+            for (std::uint8_t b : kOdd[x & 7]) {
+                if (b != 0) out.push_back(b);
+            }
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -140,19 +230,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < n; ++i) {
         if (units[i] != expected[i]) fail("decode_utf8 differs from the reference", data, size);
     }
-
-    for (kiv::text::Path path :
-         {kiv::text::Path::scalar, kiv::text::Path::ssse3, kiv::text::Path::neon}) {
-        const kiv::text::Kernels* k = kiv::text::kernels_for(path);
-        if (k == nullptr) continue;
-        std::unique_ptr<char16_t[]> path_units(new char16_t[size == 0 ? 1 : size]);
-        const std::size_t count = k->decode(data, size, path_units.get());
-        if (count != n) fail("a decoder's unit count differs from the reference", data, size);
-        for (std::size_t i = 0; i < n; ++i) {
-            if (path_units[i] != expected[i])
-                fail("a decoder differs from the reference", data, size);
-        }
-    }
+    check_decoders(data, size, expected, data, size);
 
     // The input as UTF-16 units (pairs of bytes, little-endian) for the encoder.
     std::vector<char16_t> text(size / 2);
@@ -167,27 +245,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (char16_t& u : text) {
         if (u >= 0xD800 && u <= 0xDFFF) u = static_cast<char16_t>(u - 0x4000);
     }
-    {
-        const kiv::text::Utf16Size measured = kiv::text::measure_utf16(text.data(), text.size());
-        const std::vector<std::uint8_t> bytes = reference_encode(text);
-        if (measured.bytes != bytes.size()) fail("measure_utf16 size differs", data, size);
-        // Exactly the 3n bytes of room the header promises, for each encoder this CPU runs.
-        std::unique_ptr<unsigned char[]> encoded(new unsigned char[3 * text.size()]);
-        if (kiv::text::encode_modified_utf8(text.data(), text.size(), encoded.get()) !=
-            bytes.size())
-            fail("encode_modified_utf8 size differs", data, size);
-        for (kiv::text::Path path :
-             {kiv::text::Path::scalar, kiv::text::Path::ssse3, kiv::text::Path::neon}) {
-            const kiv::text::Kernels* k = kiv::text::kernels_for(path);
-            if (k == nullptr) continue;
-            const std::size_t count = k->encode(text.data(), text.size(), encoded.get());
-            if (count != bytes.size()) fail("an encoder's size differs", data, size);
-            for (std::size_t i = 0; i < bytes.size(); ++i) {
-                if (encoded[i] != bytes[i])
-                    fail("an encoder differs from the reference", data, size);
-            }
-        }
+    check_encoders(text, data, size);
+
+    // The same checks on mixed-width text made from the input, and its characters encoded back.
+    const std::vector<std::uint8_t> mixed = mixed_text(data, size);
+    std::vector<char16_t> mixed_units = reference_decode(mixed.data(), mixed.size());
+    check_decoders(mixed.data(), mixed.size(), mixed_units, data, size);
+    for (char16_t& u : mixed_units) {
+        if (u >= 0xD800 && u <= 0xDFFF) u = u'\uFFFD';
     }
+    check_encoders(mixed_units, data, size);
 
     std::vector<char16_t> modified_units;
     const bool modified = kiv::text::is_modified_utf8(data, size);

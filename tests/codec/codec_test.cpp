@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "codec/kernels.h"
+#include "tests/support/kernels.h"
 #include "tests/support/model.h"
 
 namespace {
@@ -116,32 +117,34 @@ TEST(CodecExported, InPlaceAndOverlapping) {
 
 TEST(CodecDispatch, PathsReportThemselves) {
     EXPECT_TRUE(kiv::codec::path_supported(kiv::codec::Path::scalar));
-    for (auto p : {kiv::codec::Path::scalar, kiv::codec::Path::sse2, kiv::codec::Path::avx2,
-                   kiv::codec::Path::neon}) {
+    for (auto p : kiv::codec::kPaths) {
         const kiv::codec::Kernels* k = kiv::codec::kernels_for(p);
         EXPECT_EQ(k != nullptr, kiv::codec::path_supported(p));
         if (k != nullptr) {
             EXPECT_EQ(k->path, p);
         }
+        EXPECT_TRUE(kiv::codec::path_built(p) || k == nullptr) << testing::PrintToString(p);
     }
     EXPECT_TRUE(kiv::codec::path_supported(kiv::codec::best_kernels().path));
-#if defined(__x86_64__) || (defined(__i386__) && defined(__SSE2__))
-    EXPECT_TRUE(kiv::codec::path_supported(kiv::codec::Path::sse2));
-#endif
-#if !defined(__x86_64__)
+#if defined(__x86_64__)
+    EXPECT_EQ(kiv::codec::path_supported(kiv::codec::Path::avx2),
+              __builtin_cpu_supports("avx2") != 0);
+#else
     EXPECT_FALSE(kiv::codec::path_supported(kiv::codec::Path::avx2));  // built for x86-64 only
-#endif
-#if defined(__aarch64__)
-    EXPECT_TRUE(kiv::codec::path_supported(kiv::codec::Path::neon));
 #endif
 }
 
+// A kernel built in that this CPU cannot run has no cases below: this one line says so.
+TEST(CodecDispatch, EveryKernelBuiltInRunsHere) {
+    const std::string missing = kiv::test::built_not_runnable(
+        kiv::codec::kPaths, kiv::codec::path_built, kiv::codec::path_supported);
+    if (!missing.empty()) GTEST_SKIP() << "built in, but this CPU cannot run: " << missing;
+}
+
+// Instantiated with the kernels this CPU runs.
 class CodecPath : public testing::TestWithParam<kiv::codec::Path> {
 protected:
-    void SetUp() override {
-        k_ = kiv::codec::kernels_for(GetParam());
-        if (k_ == nullptr) GTEST_SKIP() << "path not supported here";
-    }
+    void SetUp() override { k_ = kiv::codec::kernels_for(GetParam()); }
     // Runs both kernels on an n-byte input at the given buffer offsets, every
     // buffer exactly as long as the data so any overrun is caught by ASan.
     void check(const bytes& plain, std::size_t in_off, std::size_t out_off) {
@@ -223,17 +226,9 @@ TEST_P(CodecPath, InPlaceRoundTrip) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllPaths, CodecPath,
-                         testing::Values(kiv::codec::Path::scalar, kiv::codec::Path::sse2,
-                                         kiv::codec::Path::avx2, kiv::codec::Path::neon),
-                         [](const testing::TestParamInfo<kiv::codec::Path>& info) {
-                             switch (info.param) {
-                                 case kiv::codec::Path::scalar: return std::string("scalar");
-                                 case kiv::codec::Path::sse2: return std::string("sse2");
-                                 case kiv::codec::Path::avx2: return std::string("avx2");
-                                 case kiv::codec::Path::neon: return std::string("neon");
-                             }
-                             return std::string("unknown");
-                         });
+                         testing::ValuesIn(kiv::test::runnable(kiv::codec::kPaths,
+                                                               kiv::codec::path_supported)),
+                         testing::PrintToStringParamName());
 
 TEST(CodecRoundTrip, RandomThroughPublicApi) {
     std::mt19937 rng(4);

@@ -13,6 +13,7 @@
 #include <regex>
 #include <thread>
 
+#include "tests/support/child.h"
 #include "tests/support/files.h"
 #include "tests/support/target_command.h"
 
@@ -24,17 +25,12 @@ constexpr int kKills = 150;
 // Starts the child, waits for its first save, lets it run for a random while, kills it.
 void run_and_kill(const char* mode, const std::string& path, std::mt19937& rng) {
     int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        close(out[0]);
-        std::vector<std::string> cmd = target_command(KIV_CRASH_CHILD, {mode, path});
-        execvp(cmd[0].c_str(), argv_of(cmd).data());
-        _exit(127);
-    }
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+    std::vector<std::string> cmd = target_command(KIV_CRASH_CHILD, {mode, path});
+    const pid_t pid = start_child(argv_of(cmd).data(), environ, STDIN_FILENO, out[1], STDERR_FILENO,
+                                  std::nullopt, {});
     close(out[1]);
+    ASSERT_GE(pid, 0) << "the child could not be started";
     char ready = 0;
     ASSERT_EQ(read(out[0], &ready, 1), 1) << "the child did not start saving";
     close(out[0]);

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "tests/jvm/jvm.h"
+#include "tests/support/child.h"
 #include "tests/support/files.h"
-#include "tests/tool/child.h"
 
 namespace kiv::test {
 namespace {
@@ -92,11 +92,11 @@ TEST_F(Travel, TextsSavedHereReadTheSameOnTheOtherVm) {
                   "A" + emoji + "B");
     }
 
-    const tool_test::Outcome other =
-        tool_test::run_child(kOnArt ? KIV_HOTSPOT_TESTS : KIV_ART_TESTS,
-                             {"--gtest_also_run_disabled_tests",
-                              "--gtest_filter=Travel.DISABLED_ReadsTextsSavedElsewhere"},
-                             {}, std::nullopt, {std::string(kDirVariable) + "=" + dir.path()});
+    const Outcome other =
+        run_child(kOnArt ? KIV_HOTSPOT_TESTS : KIV_ART_TESTS,
+                  {"--gtest_also_run_disabled_tests",
+                   "--gtest_filter=Travel.DISABLED_ReadsTextsSavedElsewhere"},
+                  {}, std::nullopt, {std::string(kDirVariable) + "=" + dir.path()});
     const std::string output = other.out + other.err;
     EXPECT_EQ(other.exit_code, 0) << output;
     EXPECT_NE(other.out.find("[  PASSED  ] 1 test."), std::string::npos) << output;

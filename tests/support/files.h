@@ -67,6 +67,14 @@ inline void write_bytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
+// The file's bytes, or "" where it cannot be read.
+inline std::string file_bytes(const std::string& path) { return read_bytes(path).value_or(""); }
+
+inline bool exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
 // A file held open, as an app holds a file it got from a content URI, with the paths an app hands
 // native code for it; what the file holds is read through the descriptor itself.
 class OpenFile {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/kernels.h"
 #include "text/kernels.h"
 
 namespace kiv {
@@ -72,13 +73,7 @@ TEST(Utf, AsciiMeansEveryByteBelow0x80) {
 }
 
 // Every decoder (and encoder) this CPU runs: the scalar one and the vector ones.
-std::vector<text::Path> decoders() {
-    std::vector<text::Path> paths;
-    for (text::Path path : {text::Path::scalar, text::Path::ssse3, text::Path::neon}) {
-        if (text::path_supported(path)) paths.push_back(path);
-    }
-    return paths;
-}
+std::vector<text::Path> decoders() { return test::runnable(text::kPaths, text::path_supported); }
 
 // Decodes with the given path into exactly n units of room, checks nothing is written past
 // them, and returns the units.
@@ -92,28 +87,38 @@ std::u16string decode_on(text::Path path, const std::string& bytes) {
 
 // The build chose the kernels the target can have, and the dispatcher offers those the CPU runs.
 TEST(UtfDispatch, PathsReportThemselves) {
-    for (text::Path path : {text::Path::scalar, text::Path::ssse3, text::Path::neon}) {
+    for (text::Path path : text::kPaths) {
         const text::Kernels* k = text::kernels_for(path);
         EXPECT_EQ(k != nullptr, text::path_supported(path));
         if (k != nullptr) {
             EXPECT_EQ(k->path, path);
         }
+        EXPECT_TRUE(text::path_built(path) || k == nullptr) << testing::PrintToString(path);
     }
     EXPECT_TRUE(text::path_supported(text::Path::scalar));
     EXPECT_TRUE(text::path_supported(text::best_kernels().path));
 #if defined(__x86_64__) || defined(__i386__)
     EXPECT_EQ(text::path_supported(text::Path::ssse3), __builtin_cpu_supports("ssse3") != 0);
+    EXPECT_EQ(text::path_supported(text::Path::avx2),
+              text::path_built(text::Path::avx2) && __builtin_cpu_supports("avx2") != 0);
     EXPECT_FALSE(text::path_supported(text::Path::neon));
 #elif defined(__aarch64__) || (defined(__arm__) && defined(__ARM_NEON))
     EXPECT_TRUE(text::path_supported(text::Path::neon));
 #endif
 }
 
+// The decoders and encoders below run on the kernels this CPU runs: this one line names any built
+// in that it cannot.
+TEST(UtfDispatch, EveryKernelBuiltInRunsHere) {
+    const std::string missing =
+        test::built_not_runnable(text::kPaths, text::path_built, text::path_supported);
+    if (!missing.empty()) GTEST_SKIP() << "built in, but this CPU cannot run: " << missing;
+}
+
 TEST(Utf, DecodesStandardAndModifiedFormsAndReplacesInvalidBytes) {
     for (text::Path path : decoders()) {
         for (const auto& c : cases()) {
-            EXPECT_EQ(decode_on(path, c.bytes), c.units)
-                << c.what << ", path " << static_cast<int>(path);
+            EXPECT_EQ(decode_on(path, c.bytes), c.units) << c.what << ", path " << text::name(path);
         }
     }
     const std::string some = "a\xE4\xB8\xAD\xF0\x9F\x98\x80\xFF";
@@ -124,9 +129,9 @@ TEST(Utf, DecodesStandardAndModifiedFormsAndReplacesInvalidBytes) {
               u"a\u4E2D\U0001F600\uFFFD");
 }
 
-// The vector decoders take blocks of 16 ASCII bytes and of 8 or 16 two- and three-byte
-// sequences. Each kind of byte is put at every position around the block sizes, inside runs
-// of each kind, and at the very end.
+// The vector decoders take blocks of 16 ASCII bytes, of 8 or 16 two- and three-byte sequences,
+// and of 16 bytes where the widths interleave. Each kind of byte is put at every position around
+// the block sizes, inside runs of each kind and of each mix, and at the very end.
 TEST(Utf, DecodersAgreeAroundEveryBlockBoundary) {
     struct Piece {
         const char* what;
@@ -138,6 +143,10 @@ TEST(Utf, DecodersAgreeAroundEveryBlockBoundary) {
         {"two bytes", "\xD0\x96", u"\u0416"},
         {"three bytes", "\xE4\xB8\xAD", u"\u4E2D"},
         {"three bytes from E0", "\xE0\xA0\x80", u"\u0800"},
+        {"ascii and two bytes", "q\xD0\x96", u"q\u0416"},
+        {"ascii and three bytes", "q\xE4\xB8\xAD", u"q\u4E2D"},
+        {"two and three bytes", "\xD0\x96\xE0\xA4\xB9", u"\u0416\u0939"},
+        {"ascii, three and two bytes", "q\xED\x9F\xBF\xDF\xBF", u"q\uD7FF\u07FF"},
     };
     const Piece odd_ones[] = {
         {"ascii", "z", u"z"},
@@ -174,7 +183,7 @@ TEST(Utf, DecodersAgreeAroundEveryBlockBoundary) {
                             ASSERT_EQ(decode_on(path, bytes), units)
                                 << odd.what << " after " << before << " " << run.what << ", then "
                                 << after << " and " << end.size() << " truncated bytes, path "
-                                << static_cast<int>(path);
+                                << text::name(path);
                         }
                     }
                 }
@@ -183,15 +192,54 @@ TEST(Utf, DecodersAgreeAroundEveryBlockBoundary) {
     }
 }
 
-// The vector encoders take blocks of 8 or 16 characters of one width; each edge character is put
-// at every position around them, inside runs of each width. measure_utf16 sizes what they write
-// and finds every surrogate.
+// Standard UTF-8, as the kiv tool prints a Java string: zero as a zero byte, pairs joined, lone
+// surrogates as U+FFFD, in runs long enough for the vector encoders too.
+TEST(Utf, EncodesStandardUtf8JoiningPairsAndReplacingLoneSurrogates) {
+    const std::string run(40, 'q');
+    const std::u16string wide(40, u'q');
+    const struct {
+        const char* what;
+        std::u16string units;
+        std::string bytes;
+    } rows[] = {
+        {"empty", u"", ""},
+        {"zero", std::u16string(1, u'\0'), std::string(1, '\0')},
+        {"one to three bytes", u"a\u00E9\u4E2D", "a\xC3\xA9\xE4\xB8\xAD"},
+        {"pair", u"\U0001F600", "\xF0\x9F\x98\x80"},
+        {"largest pair", u"\U0010FFFF", "\xF4\x8F\xBF\xBF"},
+        {"lone high", u"\xD83D" + wide, "\xEF\xBF\xBD" + run},
+        {"lone low", wide + u"\xDE00", run + "\xEF\xBF\xBD"},
+        {"reversed pair", u"\xDE00\xD83D", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"high at the end", wide + u"\xD83D", run + "\xEF\xBF\xBD"},
+        {"zero inside runs", wide + std::u16string(1, u'\0') + wide,
+         run + std::string(1, '\0') + run},
+    };
+    for (const auto& row : rows) {
+        std::vector<unsigned char> out(3 * row.units.size() + 1, '#');
+        const std::size_t n = text::encode_utf8(row.units.data(), row.units.size(), out.data());
+        EXPECT_EQ(std::string(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(n)), row.bytes)
+            << row.what;
+        EXPECT_EQ(out[3 * row.units.size()], '#') << row.what << ": wrote past 3n bytes";
+    }
+}
+
+// The vector encoders take blocks of 8 or 16 characters of one width or of mixed widths; each edge
+// character is put at every position around them, inside runs of each width and of each mix.
+// measure_utf16 sizes what they write and finds every surrogate.
 TEST(Utf, EncodersWriteModifiedUtf8AroundEveryBlockBoundary) {
     struct Piece {
         std::u16string units;
         std::string bytes;
     };
-    const Piece runs[] = {{u"q", "q"}, {u"\u0416", "\xD0\x96"}, {u"\u4E2D", "\xE4\xB8\xAD"}};
+    const Piece runs[] = {
+        {u"q", "q"},
+        {u"\u0416", "\xD0\x96"},
+        {u"\u4E2D", "\xE4\xB8\xAD"},
+        {u"q\u0416", "q\xD0\x96"},
+        {u"q\u4E2D", "q\xE4\xB8\xAD"},
+        {u"\u0416\uFFFF", "\xD0\x96\xEF\xBF\xBF"},
+        {u"q\u0800\u07FF", "q\xE0\xA0\x80\xDF\xBF"},
+    };
     const Piece edges[] = {
         {std::u16string(1, u'\0'), "\xC0\x80"},
         {u"\u0001", "\x01"},
@@ -222,7 +270,7 @@ TEST(Utf, EncodersWriteModifiedUtf8AroundEveryBlockBoundary) {
                         ASSERT_EQ(std::string(out.begin(), out.begin() + n), bytes)
                             << "edge U+" << static_cast<unsigned>(edge.units[0]) << " after "
                             << before << " of U+" << static_cast<unsigned>(run.units[0])
-                            << ", path " << static_cast<int>(path);
+                            << ", path " << text::name(path);
                         EXPECT_EQ(out[3 * units.size()], '#') << "wrote past 3n bytes";
                         EXPECT_EQ(size.bytes, bytes.size());
                         EXPECT_FALSE(size.surrogates);

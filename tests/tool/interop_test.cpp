@@ -8,16 +8,13 @@
 #include <vector>
 
 #include "tests/jvm/jvm.h"
-#include "tests/tool/child.h"
+#include "tests/support/child.h"
 
 namespace kiv::test {
 namespace {
 
-using tool_test::file_bytes;
-using tool_test::Outcome;
-
 Outcome kiv(const std::vector<std::string>& args, const std::string& input = {}) {
-    return tool_test::run_child(KIV_TOOL_PATH, args, input);
+    return run_child(KIV_TOOL_PATH, args, input);
 }
 
 class ToolInterop : public JvmTest {

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "codec/codec.h"
-#include "tests/tool/child.h"
+#include "tests/support/child.h"
 
-namespace kiv::tool_test {
+namespace kiv::test {
 namespace {
 
 Outcome kiv(const std::vector<std::string>& args, const std::string& input = {}) {
@@ -80,7 +80,7 @@ TEST_F(ToolTest, StoresAbcAsBdaAndReadsItBack) {
     EXPECT_EQ(kiv({"encode"}, "abc").out, "bda");
     EXPECT_EQ(kiv({"decode"}, "bda").out, "abc");
 
-    put_file(path, "bda");
+    write_bytes(path, "bda");
     EXPECT_EQ(kiv({"read", path}).out, "abc");
     EXPECT_EQ(kiv({"read", "-n", path}).out, "abc\n");
     EXPECT_EQ(kiv({"read", path, "--newline"}).out, "abc\n");
@@ -103,7 +103,7 @@ TEST_F(ToolTest, EmptyTextDeletesTheFile) {
     const std::string path = file("gone.txt");
     for (bool from_stdin : {false, true}) {
         SCOPED_TRACE(from_stdin ? "from stdin" : "as argument");
-        put_file(path, "bda");
+        write_bytes(path, "bda");
         Outcome w = from_stdin ? kiv({"write", path, "-"}) : kiv({"write", path, ""});
         EXPECT_EQ(w.exit_code, 0) << w.err;
         EXPECT_FALSE(exists(path));
@@ -127,7 +127,7 @@ TEST_F(ToolTest, FailuresPrintTheStatusOnStandardError) {
     // Files that hold no identity: an identity is a number without leading zeros, then a tag.
     const std::vector<std::pair<std::string, std::string>> no_identity = {
         {"note", "hello"}, {"empty", ""}, {"leading zero", "0123app"}, {"space", " 123app"}};
-    for (const auto& [name, plain] : no_identity) put_file(file(name), scrambled(plain));
+    for (const auto& [name, plain] : no_identity) write_bytes(file(name), scrambled(plain));
     const std::string no_number = " holds no identity: its text does not start with a number\n";
     const std::vector<Case> cases = {
         {{"read", missing}, "kiv: 703 文件不存在 (" + not_there + ")\n", ""},
@@ -210,8 +210,8 @@ TEST_F(ToolTest, SavePastTheFileSizeLimitFailsAndKeepsTheOldText) {
 }
 
 TEST_F(ToolTest, QueryTellsPresentEmptyMissingOrDirectory) {
-    put_file(file("full"), "bda");
-    put_file(file("empty"), "");
+    write_bytes(file("full"), "bda");
+    write_bytes(file("empty"), "");
     ASSERT_EQ(mkdir(file("dir").c_str(), 0700), 0);
     const std::vector<std::pair<std::string, std::string>> cases = {{"full", "present\n"},
                                                                     {"empty", "empty\n"},
@@ -276,7 +276,7 @@ TEST_F(ToolTest, IdentityIsMadeOnceThenKeptAndShown) {
 
 TEST_F(ToolTest, IdentityTagStartingWithDigitsSplitsRightWhenNamed) {
     const std::string path = file("identity");
-    put_file(path, scrambled("4217up"));
+    write_bytes(path, scrambled("4217up"));
     EXPECT_EQ(kiv({"identity", path, "--tag", "7up"}).out,
               "scrambled: " + scrambled("4217up") + "\nnumber: 421\ntag: 7up\n");
     EXPECT_EQ(kiv({"identity", path}).out, "number: 4217\ntag: up\n");
@@ -352,4 +352,4 @@ TEST_F(ToolTest, FailedStandardOutputExitsWithThree) {
 }
 
 }  // namespace
-}  // namespace kiv::tool_test
+}  // namespace kiv::test

@@ -105,12 +105,6 @@ const Command* find_command(std::string_view name) {
     return nullptr;
 }
 
-int print(const std::string& text) {
-    int err = 0;
-    if (!write_output(text, err)) return stream_failure("write standard output", err);
-    return kExitOk;
-}
-
 int print_overview() {
     std::string text =
         "Usage: kiv COMMAND [OPTIONS] [ARGS]\n"

@@ -22,12 +22,6 @@ namespace {
 const unsigned char* bytes_of(const char* p) { return reinterpret_cast<const unsigned char*>(p); }
 const unsigned char* bytes_of(const std::string& s) { return bytes_of(s.data()); }
 
-int print(std::string_view text) {
-    int err = 0;
-    if (!write_output(text, err)) return stream_failure("write standard output", err);
-    return kExitOk;
-}
-
 // Runs all of standard input through a codec function to standard output.
 int transform(void (*codec)(const unsigned char*, std::size_t, unsigned char*) noexcept) {
     std::string in;
@@ -38,43 +32,16 @@ int transform(void (*codec)(const unsigned char*, std::size_t, unsigned char*) n
     return print(out);
 }
 
-// Appends code point c to out as UTF-8.
-void append_utf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 // The n bytes at p as the app receives them in a Java string, written out as UTF-8: bytes the
 // VM takes as they are stay as they are; anything else becomes what the library turns it into
 // (each invalid byte U+FFFD). A lone surrogate, which UTF-8 cannot carry, prints as U+FFFD.
 std::string as_java_string(const unsigned char* p, std::size_t n) {
     if (text::is_modified_utf8(p, n)) return std::string(reinterpret_cast<const char*>(p), n);
     std::vector<char16_t> units(n);
-    std::size_t count = text::decode_utf8(p, n, units.data());
-    std::string out;
-    for (std::size_t i = 0; i < count; ++i) {
-        char32_t c = units[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < count && units[i + 1] >= 0xDC00 &&
-            units[i + 1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
-        } else if (c >= 0xD800 && c < 0xE000) {
-            c = 0xFFFD;
-        }
-        append_utf8(out, c);
-    }
+    const std::size_t count = text::decode_utf8(p, n, units.data());
+    std::string out(3 * count, '\0');
+    out.resize(
+        text::encode_utf8(units.data(), count, reinterpret_cast<unsigned char*>(out.data())));
     return out;
 }
 

@@ -28,6 +28,12 @@ int fail(std::string_view text) {
     return kExitFailed;
 }
 
+int print(std::string_view text) {
+    int err = 0;
+    if (!write_output(text, err)) return stream_failure("write standard output", err);
+    return kExitOk;
+}
+
 int stream_failure(std::string_view what, int err) {
     if (err != EPIPE) {
         std::string line = "kiv: cannot ";

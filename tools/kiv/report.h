@@ -26,6 +26,9 @@ int fail(const store::Status& status, std::string_view gloss);
 // status code (an identity that could not be got or made).
 int fail(std::string_view text);
 
+// Writes text to standard output: kExitOk, or stream_failure's answer.
+int print(std::string_view text);
+
 // Reports a failure of the tool's own stream (`what`: "read standard input", ...) and returns
 // kExitIo. A closed pipe on standard output is not worth a message: the reader went away.
 int stream_failure(std::string_view what, int err);

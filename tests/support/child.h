@@ -1,7 +1,7 @@
 #pragma once
-// Runs the kiv tool as a child process the way a shell would, feeding its standard input and
-// collecting its standard output, standard error and exit code. Header-only, so that the tests
-// that run inside a JVM can use it too.
+// Runs a program as a child process the way a shell would (the kiv tool, the other VM's suite, the
+// crash suite's saver), feeding its standard input and collecting its standard output, standard
+// error and exit code. Header-only, so that the tests that run inside a JVM can use it too.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -26,7 +26,7 @@
 
 extern char** environ;
 
-namespace kiv::tool_test {
+namespace kiv::test {
 
 struct Outcome {
     int exit_code = -1;  // -1 if the child did not exit normally
@@ -126,10 +126,10 @@ inline Outcome run_child(const std::string& tool, const std::vector<std::string>
         outcome.err = "pipe failed";
         return outcome;
     }
-    std::vector<std::string> cmd = kiv::test::target_command(tool, args);
-    std::vector<char*> argv = kiv::test::argv_of(cmd);
+    std::vector<std::string> cmd = target_command(tool, args);
+    std::vector<char*> argv = argv_of(cmd);
     std::vector<std::string> env_strings = extra_env;
-    std::vector<char*> envp = kiv::test::argv_of(env_strings);
+    std::vector<char*> envp = argv_of(env_strings);
     envp.pop_back();
     for (char** e = environ; *e != nullptr; ++e) envp.push_back(*e);
     envp.push_back(nullptr);
@@ -188,18 +188,4 @@ inline Outcome run_child(const std::string& tool, const std::vector<std::string>
     return outcome;
 }
 
-inline bool exists(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
-
-inline std::string file_bytes(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-inline void put_file(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-}  // namespace kiv::tool_test
+}  // namespace kiv::test
