@@ -126,7 +126,7 @@ int sweep_leftovers(const Location& at, bool forced) {
             }
         }
     }
-    closedir(d);
+    sys::closedir(d);
     return removed;
 }
 

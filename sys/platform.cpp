@@ -104,11 +104,8 @@ bool flags_keep(int fd) noexcept {
 
 // The same for the file at path, relative to dir, opened for the question with open_flags.
 bool flags_keep(int dir, const char* path, int open_flags) noexcept {
-    const int fd = ::openat(dir, path, open_flags | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool keeps = flags_keep(fd);
-    ::close(fd);
-    return keeps;
+    const Fd fd(sys::openat(dir, path, open_flags));
+    return fd && flags_keep(fd.get());
 }
 
 // Whether the file at path (relative to dir, its links followed) is append-only or immutable:
@@ -121,9 +118,8 @@ bool attributes_keep(int dir, const char* path, int open_flags) noexcept {
     // process for it, and the inode flags are asked for instead.
     if (android_get_device_api_level() < 30) return flags_keep(dir, path, open_flags);
 #endif
-    if (fault(EIO, "statx")) return false;
     struct statx st {};
-    if (::syscall(SYS_statx, dir, path, 0, 0u, &st) != 0) {
+    if (fault(EIO, "statx") || ::syscall(SYS_statx, dir, path, 0, 0u, &st) != 0) {
         return errno == ENOSYS && flags_keep(dir, path, open_flags);  // a kernel before 4.11
     }
     constexpr unsigned long long kKeeps = STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE;

@@ -14,16 +14,16 @@
 namespace kiv::sys {
 
 Fd::~Fd() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) close(fd_);
 }
 
 int open(const char* path, int flags, mode_t mode) noexcept {
-    if (fault(EACCES, "open")) return -1;
-    return ::open(path, flags | O_CLOEXEC, mode);
+    if (fault(EACCES, "open", -1, flags)) return -1;
+    return opened(::open(path, flags | O_CLOEXEC, mode));
 }
 
 int close(int fd) noexcept {
-    if (fault(EIO, "close")) {
+    if (fault(EIO, "close", fd)) {
         ::close(fd);  // the descriptor is gone either way, as after a real failed close
         return -1;
     }
@@ -36,17 +36,17 @@ ssize_t pread(int fd, void* buf, size_t n, off_t offset) noexcept {
 }
 
 ssize_t write(int fd, const void* buf, size_t n) noexcept {
-    if (fault(ENOSPC, "write")) return -1;
+    if (fault(ENOSPC, "write", fd)) return -1;
     return ::write(fd, buf, n);
 }
 
 ssize_t pwrite(int fd, const void* buf, size_t n, off_t offset) noexcept {
-    if (fault(ENOSPC, "pwrite")) return -1;
+    if (fault(ENOSPC, "pwrite", fd, offset)) return -1;
     return ::pwrite(fd, buf, n, offset);
 }
 
 int ftruncate(int fd, off_t size) noexcept {
-    if (fault(EIO, "ftruncate")) return -1;
+    if (fault(EIO, "ftruncate", fd, size)) return -1;
     return ::ftruncate(fd, size);
 }
 
@@ -56,7 +56,7 @@ off_t lseek(int fd, off_t offset, int whence) noexcept {
 }
 
 int fsync(int fd) noexcept {
-    if (fault(EIO, "fsync")) return -1;
+    if (fault(EIO, "fsync", fd)) return -1;
     return ::fsync(fd);
 }
 
@@ -87,7 +87,7 @@ ssize_t readlinkat(int dir, const char* name, char* buf, size_t n) noexcept {
 
 int dup(int fd) noexcept {
     if (fault(EMFILE, "dup")) return -1;
-    return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    return opened(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
 }
 
 int status_flags(int fd) noexcept {
@@ -101,8 +101,8 @@ int set_status_flags(int fd, int flags) noexcept {
 }
 
 int openat(int dir, const char* name, int flags, mode_t mode) noexcept {
-    if (fault(EACCES, "openat")) return -1;
-    return ::openat(dir, name, flags | O_CLOEXEC, mode);
+    if (fault(EACCES, "openat", -1, flags)) return -1;
+    return opened(::openat(dir, name, flags | O_CLOEXEC, mode));
 }
 
 int renameat(int dir, const char* from, const char* to) noexcept {
@@ -127,11 +127,19 @@ int fstatat(int dir, const char* name, struct stat* st) noexcept {
 
 DIR* opendir_at(int dir, const char* path) noexcept {
     if (fault(EMFILE, "opendir")) return nullptr;
-    int fd = ::openat(dir, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = opened(::openat(dir, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd < 0) return nullptr;
     DIR* d = ::fdopendir(fd);
-    if (d == nullptr) ::close(fd);
+    if (d == nullptr) close(fd);
     return d;
+}
+
+int closedir(DIR* dir) noexcept {
+    if (fault(EBADF, "closedir", ::dirfd(dir))) {
+        ::closedir(dir);  // freed either way
+        return -1;
+    }
+    return ::closedir(dir);
 }
 
 dirent* readdir(DIR* dir) noexcept {
@@ -145,7 +153,7 @@ int flock(int fd, int op) noexcept {
 }
 
 int sync_directory(int dir) noexcept {
-    if (fault(EIO, "fsync(dir)")) return -1;
+    if (fault(EIO, "fsync(dir)", dir)) return -1;
     return ::fsync(dir);
 }
 

@@ -48,6 +48,7 @@ int flock(int fd, int op) noexcept;  // a lock taken here goes when its open fil
 // open even as O_PATH).
 DIR* opendir_at(int dir, const char* path) noexcept;
 dirent* readdir(DIR* dir) noexcept;
+int closedir(DIR* dir) noexcept;
 // fallocate(fd, 0, 0, length): the blocks of the first `length` bytes are allocated (the file
 // grows to `length` if shorter). EOPNOTSUPP where the file system cannot reserve them.
 int reserve(int fd, off_t length) noexcept;

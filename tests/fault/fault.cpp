@@ -33,21 +33,29 @@ Platform::~Platform() { refused.clear(); }
 
 namespace kiv::sys {
 
-bool fault(int err, const char* call) noexcept {
+bool fault(int err, const char* call, int fd, long arg) noexcept {
     using namespace kiv::test::fault;
+    if (armed) outcome.log.push_back(Call{call, fd, arg});
     for (const Refusal& r : refused) {
-        if (std::strcmp(r.call, call) == 0) {
+        if (std::strcmp(r.call, call) == 0 && (arg & r.flags) == r.flags) {
+            if (armed) outcome.log.back().failed = true;
             errno = r.err;
             return true;
         }
     }
-    if (!armed) return false;
-    outcome.made.insert(call);
-    if (++outcome.calls != target) return false;
+    if (!armed || ++outcome.calls != target) return false;
+    outcome.log.back().failed = true;
+    outcome.failed_at = outcome.log.size() - 1;
     outcome.failed = call;
     outcome.err = err;
     errno = err;
     return true;
+}
+
+int opened(int fd) noexcept {
+    using namespace kiv::test::fault;
+    if (armed) outcome.log.back().fd = fd;
+    return fd;
 }
 
 }  // namespace kiv::sys

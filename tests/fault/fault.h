@@ -5,17 +5,33 @@
 // kernel without renameat2).
 
 #include <cerrno>
-#include <set>
 #include <string>
 #include <vector>
 
 namespace kiv::test::fault {
 
+// A failable call, as made while armed.
+struct Call {
+    std::string name;
+    int fd = -1;          // the descriptor it acts on, or the one it made (open, openat, dup)
+    long arg = 0;         // open flags, a write's offset, a truncation's length
+    bool failed = false;  // made to fail, or refused
+};
+
 struct Outcome {
     int calls = 0;                 // failable calls made while armed
     const char* failed = nullptr;  // the call made to fail, or null if the operation made fewer
     int err = 0;                   // the errno it failed with
-    std::set<std::string> made;    // the names of the calls made while armed
+    std::vector<Call> log;         // every call made while armed, in order
+    std::size_t failed_at = 0;     // the failed call's place in the log
+
+    // Whether a call named `name` was made and not failed, after log[from] if given.
+    bool made(const std::string& name, long arg = -1, std::size_t from = 0) const {
+        for (std::size_t i = from; i < log.size(); ++i)
+            if (log[i].name == name && !log[i].failed && (arg < 0 || log[i].arg == arg))
+                return true;
+        return false;
+    }
 };
 
 // Arms the calling thread: its nth failable call from now on fails.
@@ -23,10 +39,12 @@ void arm(int nth);
 // Disarms the calling thread and tells what happened since arm().
 Outcome disarm();
 
-// A call the platform refuses every time, on every thread, with err.
+// A call the platform refuses every time, on every thread, with err; with flags, only a call
+// made with all of them (an openat that creates: a directory refusing new files).
 struct Refusal {
     const char* call;
     int err;
+    long flags = 0;
 };
 
 // Refuses the calls named, until the scope ends. Make one only while no other thread runs.

@@ -5,6 +5,9 @@
 
 #include "tests/fault/fault.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -47,7 +50,27 @@ protected:
         EXPECT_FALSE(env()->ExceptionCheck())
             << "failing call " << nth << " (" << (o.failed ? o.failed : "none") << ")";
         env()->ExceptionClear();
+        expect_closed_once(o);
         return o;
+    }
+
+    // Every descriptor the operation makes is closed exactly once before it returns, whatever
+    // failed: a second close can close another thread's file.
+    static void expect_closed_once(const fault::Outcome& o) {
+        std::set<int> open;
+        const std::string where = std::string("failing ") + (o.failed ? o.failed : "none");
+        for (const fault::Call& c : o.log) {
+            if ((c.name == "open" || c.name == "openat" || c.name == "dup" ||
+                 c.name == "opendir") &&
+                c.fd >= 0) {
+                EXPECT_TRUE(open.insert(c.fd).second) << where << ": " << c.name << " " << c.fd;
+            }
+            if (c.name == "close" || c.name == "fclose" || c.name == "closedir") {
+                EXPECT_EQ(open.erase(c.fd), 1u) << where << ": " << c.name << "(" << c.fd
+                                                << ") of a descriptor it did not open";
+            }
+        }
+        EXPECT_EQ(open, std::set<int>{}) << where << ": left open";
     }
 
     void expect_clean_dir(const std::vector<std::string>& keep, const fault::Outcome& o) {
@@ -69,17 +92,21 @@ Report call_record_op(const std::function<jobject(JNIEnv*, jobject)>& op, fault:
 // (where the directory refuses new files, or through an open file's link) keeps the old text
 // when it fails before overwriting: the bytes beyond the old end go first and are cut off again
 // if refused. Failing to overwrite leaves the new length with a mix before it; failing to sync or
-// close (608) comes after the whole new text is written.
+// close (608) comes after the whole new text is written. Where no temporary file can be made
+// for want of space or descriptors, writing in place would risk the old text: 606.
 TEST_F(FaultInjection, SaveKeepsTheOldOrTheWholeNewText) {
     struct Target {
         const char* what;
         std::vector<fault::Refusal> refusals;
         bool through_descriptor;
+        int err = 0;  // what every save fails with (606), if one does
     };
     const std::vector<Target> targets = {
         {"file", {}, false},
         {"directory refusing new files", {{"openat", EACCES}}, false},
         {"open file's link", {}, true},
+        {"full disk", {{"openat", ENOSPC, O_CREAT}}, false, ENOSPC},
+        {"no descriptors left", {{"openat", EMFILE, O_CREAT}}, false, EMFILE},
     };
     const std::string old_text = "the old text";
     std::set<int> codes;
@@ -88,7 +115,8 @@ TEST_F(FaultInjection, SaveKeepsTheOldOrTheWholeNewText) {
         write_bytes(file, "");
         OpenFile open_file(file);  // the file's own inode, which every in-place save keeps
         ASSERT_TRUE(open_file.is_open());
-        const bool in_place = !target.refusals.empty() || target.through_descriptor;
+        const bool in_place =
+            (!target.refusals.empty() && target.err == 0) || target.through_descriptor;
         const std::string path = target.through_descriptor ? open_file.path() : file;
         // A short text goes through its modified-UTF-8 bytes, a long ASCII one straight from its
         // characters.
@@ -111,8 +139,11 @@ TEST_F(FaultInjection, SaveKeepsTheOldOrTheWholeNewText) {
                     std::string(target.what) + ", failing " + (o.failed ? o.failed : "none");
                 const std::optional<std::string> now = read_bytes(file);
                 if (r.code == 200) {
+                    EXPECT_EQ(target.err, 0) << where << ": saved with no temporary file";
                     EXPECT_EQ(r.msg, "保存成功");
                     EXPECT_EQ(now, new_bytes) << where;
+                } else if (target.err != 0 && r.msg == expected_message(606, target.err)) {
+                    EXPECT_EQ(now, old_bytes) << where;  // refused, whatever else failed
                 } else {
                     ASSERT_NE(o.failed, nullptr)
                         << "a failure was reported with no fault injected: " << r.code;
@@ -127,24 +158,24 @@ TEST_F(FaultInjection, SaveKeepsTheOldOrTheWholeNewText) {
                     } else {
                         EXPECT_EQ(now, old_bytes) << where;
                     }
+                    // A refused growth is cut back off, the file to its old size: a disk that
+                    // refuses part of it must not keep the rest.
+                    const long old_size = static_cast<long>(old_bytes.size());
+                    if (in_place && std::strcmp(o.failed, "pwrite") == 0 &&
+                        o.log[o.failed_at].arg == old_size) {
+                        EXPECT_TRUE(o.made("ftruncate", old_size, o.failed_at)) << where;
+                    }
                 }
                 if (target.through_descriptor) {
                     EXPECT_EQ(open_file.text(), now) << where;
                 }
                 expect_clean_dir({"note"}, o);
-                if (o.failed == nullptr) {
-                    // A rename is made durable: the directory is synced after it (the powercut
-                    // lane shows what a power cut does without that).
-                    if (!in_place) {
-                        EXPECT_TRUE(o.made.count("fsync(dir)")) << target.what;
-                    }
-                    break;
-                }
+                if (o.failed == nullptr) break;
             }
             std::printf("save of %zu bytes (%s): %d fault points\n", new_text.size(), target.what,
                         n - 1);
-            EXPECT_GE(n - 1, 8) << target.what
-                                << ": a save makes at least 8 failable calls (lstat, open, ...)";
+            EXPECT_GE(n - 1, target.err ? 3 : 8)
+                << target.what << ": a save makes at least 8 failable calls (lstat, open, ...)";
         }
     }
     for (int code : {606, 607, 608})
@@ -167,9 +198,6 @@ TEST_F(FaultInjection, DeleteReportsEveryFailure) {
         if (r.code == 603) {
             EXPECT_EQ(read_bytes(file), std::nullopt);
             // A failed sync of the directory after the file is gone still answers 603.
-            if (o.failed == nullptr) {
-                EXPECT_TRUE(o.made.count("fsync(dir)"));
-            }
         } else {
             EXPECT_EQ(r.code, 604);
             EXPECT_EQ(r.msg, expected_message(604, o.err));
@@ -213,6 +241,109 @@ TEST_F(FaultInjection, ReadAndQueryReportEveryFailure) {
         EXPECT_TRUE(codes.count(code)) << "no injected failure gave " << code;
 }
 
+// What each kind of save, delete and identity must do that its results cannot show, checked by
+// the calls it makes (the powercut lane shows what a power cut does without them): the bytes of
+// a file made beside the target synced before it takes the target's name, a file written in
+// place synced after the write, the directory synced after a name is made or removed, and
+// every file made with O_EXCL where it must not take over a name another caller made meanwhile.
+TEST_F(FaultInjection, EachKindMakesItsDurabilityCalls) {
+    // kPublished: a file made beside the target and renamed (or linked) over it. kFlags: where
+    // the kernel has no statx, the directory's flags are asked whether it keeps what is made in
+    // it (append-only: no temporary file could be removed there). Devices and pipes: only their
+    // descriptors, closed once (as everywhere, in inject()).
+    enum : unsigned {
+        kSyncBeforeName = 1,
+        kSyncAfterWrite = 2,
+        kDirSync = 4,
+        kExcl = 8,
+        kFlags = 16
+    };
+    constexpr unsigned kPublished = kSyncBeforeName | kDirSync | kExcl;
+    enum class Op { save, save_through_link, save_to_device, save_to_pipe, remove, identity };
+    const std::vector<fault::Refusal> no_new_files = {{"openat", EACCES, O_CREAT}};
+    const struct Kind {
+        const char* what;
+        Op op;
+        const char* before;  // the plain text the file holds first, or none
+        std::vector<fault::Refusal> refusals;
+        unsigned checks;
+    } kinds[] = {
+        {"save of a new file", Op::save, nullptr, {}, kPublished},
+        {"save over a file", Op::save, "old", {}, kPublished},
+        {"save, no statx", Op::save, "old", {{"statx", ENOSYS}}, kPublished | kFlags},
+        {"save in place", Op::save, "old", no_new_files, kSyncAfterWrite},
+        {"new file in place", Op::save, nullptr, {{"rename", EPERM}}, kSyncAfterWrite | kDirSync},
+        {"save through a link", Op::save_through_link, "old", {}, kSyncAfterWrite},
+        {"save to a device", Op::save_to_device, nullptr, {}, 0},
+        {"save to a pipe", Op::save_to_pipe, nullptr, {}, 0},
+        {"delete", Op::remove, "old", {}, kDirSync},
+        {"first identity", Op::identity, nullptr, {}, kPublished},
+        {"first identity, Android", Op::identity, nullptr, fault::kPlatforms[1].refusals,
+         kPublished},
+        {"first identity in place", Op::identity, nullptr, no_new_files,
+         kSyncAfterWrite | kDirSync | kExcl},
+        {"identity for another tag", Op::identity, "12other", {}, kPublished},
+    };
+    for (const Kind& k : kinds) {
+        fault::Platform refusing(k.refusals);
+        std::remove(file.c_str());
+        if (k.before) write_bytes(file, model_scramble(k.before));
+        OpenFile open_file(file);
+        int pipe_ends[2] = {-1, -1};  // a pipe handed over as a descriptor
+        ASSERT_EQ(pipe(pipe_ends), 0);
+        const std::string path = k.op == Op::save_through_link ? open_file.path()
+                                 : k.op == Op::save_to_device  ? "/dev/null"
+                                 : k.op == Op::save_to_pipe
+                                     ? "/proc/self/fd/" + std::to_string(pipe_ends[1])
+                                     : file;
+        fault::Outcome o = inject(0, [&] {
+            if (k.op == Op::identity) {
+                Java_com_zelk_kiv_jni_NativeLoader_getDeviceIdentification(env(), nullptr,
+                                                                           jstr("tag"), jstr(path));
+                return;
+            }
+            jobject record = new_record();
+            Java_com_zelk_kiv_jni_NativeLoader_writeFile(
+                env(), nullptr, record, jstr(k.op == Op::remove ? "" : "the new text"), jstr(path));
+            EXPECT_EQ(report_of(record).code, k.op == Op::remove ? 603 : 200) << k.what;
+        });
+        int made = -1;         // the descriptor of the file made beside the target
+        bool synced = false;   // its bytes synced
+        bool written = false;  // a write, an unsynced one
+        bool named = false;    // a name made or removed, the directory not yet synced
+        bool created = false;
+        for (const fault::Call& c : o.log) {
+            if (c.failed) continue;
+            const bool creates = (c.name == "open" || c.name == "openat") && (c.arg & O_CREAT);
+            if (creates && (k.checks & kExcl) != 0) {
+                EXPECT_TRUE(c.arg & O_EXCL) << k.what << ": " << c.name << " without O_EXCL";
+            }
+            if (creates && c.name == "openat") made = c.fd;
+            if (creates && c.name == "open") named = true;  // in place: made if it was not there
+            created = created || creates;
+            if (c.name == "fsync" && c.fd == made) synced = true;
+            if (c.name == "write" || c.name == "pwrite" || c.name == "ftruncate") written = true;
+            if (c.name == "fsync") written = false;
+            if (c.name == "rename" || c.name == "renameat2" || c.name == "link") {
+                EXPECT_TRUE(synced || (k.checks & kSyncBeforeName) == 0)
+                    << k.what << ": " << c.name;
+            }
+            // (A temporary file's removal needs no sync: a leftover it leaves is swept later.)
+            if (c.name == "rename" || c.name == "renameat2" || c.name == "link" ||
+                c.name == "remove") {
+                named = true;
+            }
+            if (c.name == "fsync(dir)") named = false;
+        }
+        EXPECT_TRUE(created || (k.checks & kExcl) == 0) << k.what;
+        EXPECT_TRUE(o.made("ioctl(FS_IOC_GETFLAGS)") || (k.checks & kFlags) == 0) << k.what;
+        EXPECT_FALSE(written && (k.checks & kSyncAfterWrite)) << k.what << ": no sync after it";
+        EXPECT_FALSE(named && (k.checks & kDirSync)) << k.what << ": the directory is not synced";
+        close(pipe_ends[0]);
+        close(pipe_ends[1]);
+    }
+}
+
 TEST_F(FaultInjection, IdentityIsNullOrStoredWhole) {
     struct Start {
         const char* what;
@@ -252,12 +383,12 @@ TEST_F(FaultInjection, IdentityIsNullOrStoredWhole) {
                 }
                 // A new identity is made durable: its directory is synced once it is published.
                 if (id && !o.failed && start.plain != "777tag") {
-                    EXPECT_TRUE(o.made.count("fsync(dir)")) << where;
+                    EXPECT_TRUE(o.made("fsync(dir)")) << where;
                 }
                 // A stored one is looked up under the lock its maker holds until it is durable,
                 // or, where there is no lock, made durable before it is handed out.
                 if (id && !o.failed && start.plain == "777tag") {
-                    EXPECT_TRUE(o.made.count(platform.locks ? "flock" : "fsync(dir)")) << where;
+                    EXPECT_TRUE(o.made(platform.locks ? "flock" : "fsync(dir)")) << where;
                 }
                 // An identity published by link() whose temporary name could not be removed
                 // afterwards is the one leftover a single failure can cause: a second name of

@@ -170,12 +170,13 @@ TEST_F(ToolTest, FailuresPrintTheStatusOnStandardError) {
 }
 
 // A file-size limit with SIGXFSZ at its default action, as on Android's runtime, where a write
-// past the limit kills the process: a save past it answers 607 before writing any byte, the old
-// text stays whole and nothing is left beside it, whether the file is saved by its name or
-// through a descriptor; a file that did not exist is not made, also through links that resolve
-// past PATH_MAX (written in place, as the system follows them).
+// past the limit kills the process: a save past it (by one byte or more) answers 607 before
+// writing any byte, the old text stays whole and nothing is left beside it, whether the file is
+// saved by its name or through a descriptor; a file that did not exist is not made, also through
+// links that resolve past PATH_MAX (written in place, as the system follows them). A text of
+// exactly the limit is saved.
 TEST_F(ToolTest, SavePastTheFileSizeLimitFailsAndKeepsTheOldText) {
-    const std::string big(900 * 1024, 'x');
+    constexpr std::size_t kLimit = 100 * 1024;
     const std::string expected_err =
         "kiv: 607 写入失败：" + std::string(std::strerror(EFBIG)) + " (could not write the file)\n";
     // Two links of 4000 bytes each ("./" over and over), which no PATH_MAX buffer holds together.
@@ -183,23 +184,28 @@ TEST_F(ToolTest, SavePastTheFileSizeLimitFailsAndKeepsTheOldText) {
     while (dots.size() < 3998) dots += "./";
     ASSERT_EQ(symlink((dots + "l1").c_str(), file("l0").c_str()), 0);
     ASSERT_EQ(symlink((dots + "new").c_str(), file("l1").c_str()), 0);
-    for (const char* how : {"by name", "through a descriptor", "new, past PATH_MAX"}) {
-        SCOPED_TRACE(how);
-        const bool through_descriptor = how[0] == 't', past_path_max = how[0] == 'n';
-        const std::string target = file("small");
-        ASSERT_EQ(kiv({"write", target, "the old text"}).exit_code, 0);
-        ChildSetup setup;
-        setup.file_size_limit = 100 * 1024;
-        if (through_descriptor) setup.fd3 = target;
-        const std::string path = through_descriptor ? "/proc/self/fd/3"
-                                 : past_path_max    ? file("l0")
-                                                    : target;
-        const Outcome o =
-            run_child(KIV_TOOL_PATH, {"write", path, "-"}, big, std::nullopt, {}, setup);
-        EXPECT_EQ(o.exit_code, 1) << "killed or failed otherwise: " << o.err;
-        EXPECT_EQ(o.err, expected_err);
-        EXPECT_EQ(file_bytes(target), scrambled("the old text"));
-        EXPECT_EQ(dir_.others({"small", "l0", "l1"}), std::vector<std::string>{});
+    for (const std::size_t size : {kLimit, kLimit + 1, 9 * kLimit}) {
+        for (const char* how : {"by name", "through a descriptor", "new, past PATH_MAX"}) {
+            const bool through_descriptor = how[0] == 't', past_path_max = how[0] == 'n';
+            if (past_path_max && size <= kLimit) continue;
+            SCOPED_TRACE(std::string(how) + ", " + std::to_string(size) + " bytes");
+            const std::string target = file("small");
+            ASSERT_EQ(kiv({"write", target, "the old text"}).exit_code, 0);
+            ChildSetup setup;
+            setup.file_size_limit = kLimit;
+            if (through_descriptor) setup.fd3 = target;
+            const std::string path = through_descriptor ? "/proc/self/fd/3"
+                                     : past_path_max    ? file("l0")
+                                                        : target;
+            const std::string text(size, 'x');
+            const Outcome o =
+                run_child(KIV_TOOL_PATH, {"write", path, "-"}, text, std::nullopt, {}, setup);
+            const bool fits = size <= kLimit;
+            EXPECT_EQ(o.exit_code, fits ? 0 : 1) << "killed or failed otherwise: " << o.err;
+            EXPECT_EQ(o.err, fits ? "" : expected_err);
+            EXPECT_EQ(file_bytes(target), scrambled(fits ? text : "the old text"));
+            EXPECT_EQ(dir_.others({"small", "l0", "l1"}), std::vector<std::string>{});
+        }
     }
 }
 
