@@ -101,6 +101,24 @@ std::size_t encode_modified_utf8(const char16_t* units, std::size_t n,
     return best_kernels().encode(units, n, out);
 }
 
+std::size_t encode_each_unit(const char16_t* units, std::size_t n, unsigned char* out) noexcept {
+    std::size_t o = 0;
+    std::size_t i = 0;
+    while (i < n) {
+        // A run free of surrogates goes to the kernels; each surrogate is three bytes of its own.
+        std::size_t end = i;
+        while (end < n && (units[end] & 0xF800) != 0xD800) ++end;
+        o += encode_modified_utf8(units + i, end - i, out + o);
+        if (end == n) break;
+        const unsigned c = units[end];
+        out[o++] = 0xED;
+        out[o++] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+        out[o++] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+        i = end + 1;
+    }
+    return o;
+}
+
 std::size_t encode_utf8(const char16_t* units, std::size_t n, unsigned char* out) noexcept {
     std::size_t o = 0;
     std::size_t i = 0;
