@@ -41,7 +41,7 @@ bool save_encoded(JNIEnv* env, jstring content, jsize length, const char* path,
             text::for_each_modified_utf8_slice(
                 chars.get(), count,
                 [&](const unsigned char* bytes, std::size_t n) { scrambler.add(bytes, n); },
-                surrogates);
+                size.surrogates ? surrogates : text::Surrogates::none);
         }
     }
     status = scrambled ? store::save_scrambled(path, scrambled.get(), size.bytes)

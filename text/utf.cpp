@@ -45,6 +45,20 @@ std::size_t shared_sequence(const unsigned char* p, std::size_t i, std::size_t n
     return 0;
 }
 
+// Index of the first surrogate in [i, n), or n: sixteen units a step, branch-free within one so
+// that the compiler can vectorise it.
+std::size_t next_surrogate(const char16_t* units, std::size_t i, std::size_t n) noexcept {
+    for (; i + 16 <= n; i += 16) {
+        unsigned any = 0;
+        for (std::size_t k = 0; k < 16; ++k) {
+            any |= static_cast<unsigned>((units[i + k] & 0xF800) == 0xD800);
+        }
+        if (any != 0) break;
+    }
+    while (i < n && (units[i] & 0xF800) != 0xD800) ++i;
+    return i;
+}
+
 }  // namespace
 
 bool is_ascii(const unsigned char* p, std::size_t n) noexcept {
@@ -106,8 +120,7 @@ std::size_t encode_each_unit(const char16_t* units, std::size_t n, unsigned char
     std::size_t i = 0;
     while (i < n) {
         // A run free of surrogates goes to the kernels; each surrogate is three bytes of its own.
-        std::size_t end = i;
-        while (end < n && (units[end] & 0xF800) != 0xD800) ++end;
+        const std::size_t end = next_surrogate(units, i, n);
         o += encode_modified_utf8(units + i, end - i, out + o);
         if (end == n) break;
         const unsigned c = units[end];
