@@ -18,13 +18,14 @@ namespace {
 // From this length on, a text may take a faster way than the VM's own modified UTF-8 bytes.
 constexpr jsize kLongFrom = 1024;
 
-// Saves a long text that holds no surrogate from its characters, encoded to modified UTF-8 and
-// scrambled slice by slice into the one output buffer: the bytes GetStringUTFChars gives, without
-// its passes over the text and its copy. False, with nothing done, for a text with a surrogate
-// (where VMs differ in what they give: they keep the VM's own conversion) or when the VM cannot
-// hand out the characters.
+// Saves a long text from its characters, encoded to modified UTF-8 and scrambled slice by slice
+// into the one output buffer: the bytes GetStringUTFChars gives, without its passes over the
+// text and its copy. Where VMs differ, on surrogates, `surrogates` says what this VM gives:
+// Surrogates::each_unit, each on its own (HotSpot); Surrogates::none, something else (ART joins
+// a pair into four bytes), so a text with one keeps the VM's own conversion. False, with nothing
+// done, then, or when the VM cannot hand out the characters.
 bool save_encoded(JNIEnv* env, jstring content, jsize length, const char* path,
-                  store::Status& status) {
+                  text::Surrogates surrogates, store::Status& status) {
     const auto count = static_cast<std::size_t>(length);
     text::Utf16Size size{0, false};
     sys::Buffer scrambled;
@@ -33,13 +34,14 @@ bool save_encoded(JNIEnv* env, jstring content, jsize length, const char* path,
         if (!chars) return false;
         // No JNI call, and nothing that waits, until the characters are released here.
         size = text::measure_utf16(chars.get(), count);
-        if (size.surrogates) return false;
+        if (size.surrogates && surrogates == text::Surrogates::none) return false;
         scrambled = sys::Buffer(size.bytes);
         if (scrambled) {
             codec::SliceScrambler scrambler(scrambled.get(), size.bytes);
             text::for_each_modified_utf8_slice(
                 chars.get(), count,
-                [&](const unsigned char* bytes, std::size_t n) { scrambler.add(bytes, n); });
+                [&](const unsigned char* bytes, std::size_t n) { scrambler.add(bytes, n); },
+                size.surrogates ? surrogates : text::Surrogates::none);
         }
     }
     status = scrambled ? store::save_scrambled(path, scrambled.get(), size.bytes)
@@ -69,13 +71,14 @@ bool save_long(JNIEnv* env, jstring content, jsize length, const char* path,
     if constexpr (kHotSpotPaths) {
         if (hotspot::vm_is_desktop(env)) {
             return hotspot::save_ascii(env, content, length, path, status) ||
-                   save_encoded(env, content, length, path, status);
+                   save_encoded(env, content, length, path, text::Surrogates::each_unit, status);
         }
     }
     // On Android's runtime the slices (which widen its bytes and narrow them again) lose to its
     // own conversion of an ASCII text, which it keeps as bytes; every other text is encoded
     // faster from its characters, mostly ASCII or not (bench/README.md, the languages on ART).
-    return !is_ascii(env, content, length) && save_encoded(env, content, length, path, status);
+    return !is_ascii(env, content, length) &&
+           save_encoded(env, content, length, path, text::Surrogates::none, status);
 }
 
 jstring make_string(JNIEnv* env, const char* p, std::size_t n) {

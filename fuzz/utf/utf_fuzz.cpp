@@ -122,7 +122,7 @@ bool reference_modified(const std::uint8_t* data, std::size_t size, std::vector<
     return true;
 }
 
-// Modified UTF-8 of UTF-16 units that hold no surrogate.
+// Modified UTF-8 of UTF-16 units, each on its own (a surrogate as three bytes, as HotSpot writes).
 std::vector<std::uint8_t> reference_encode(const std::vector<char16_t>& units) {
     std::vector<std::uint8_t> out;
     for (char16_t u : units) {
@@ -187,6 +187,18 @@ void check_encoders(const std::vector<char16_t>& text, const std::uint8_t* data,
     }
 }
 
+// encode_each_unit, on any units, surrogates included, against the reference.
+void check_each_unit(const std::vector<char16_t>& text, const std::uint8_t* data,
+                     std::size_t size) {
+    const std::vector<std::uint8_t> bytes = reference_encode(text);
+    std::unique_ptr<unsigned char[]> out(new unsigned char[3 * text.size() + 1]);
+    if (kiv::text::encode_each_unit(text.data(), text.size(), out.get()) != bytes.size())
+        fail("encode_each_unit size differs", data, size);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (out[i] != bytes[i]) fail("encode_each_unit differs from the reference", data, size);
+    }
+}
+
 // Text as people write it, from the input two bytes a character: mostly ASCII, two- and
 // three-byte characters in any order (what the vector steps take), now and then a four-byte
 // one, an encoded zero or surrogate, or bytes that start no valid sequence. Random bytes alone
@@ -241,6 +253,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const kiv::text::Utf16Size measured = kiv::text::measure_utf16(text.data(), text.size());
     if (measured.surrogates != surrogates) fail("measure_utf16 misjudged surrogates", data, size);
+    check_each_unit(text, data, size);
     // The encoders take text without surrogates: move them out of the way.
     for (char16_t& u : text) {
         if (u >= 0xD800 && u <= 0xDFFF) u = static_cast<char16_t>(u - 0x4000);
@@ -251,6 +264,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::uint8_t> mixed = mixed_text(data, size);
     std::vector<char16_t> mixed_units = reference_decode(mixed.data(), mixed.size());
     check_decoders(mixed.data(), mixed.size(), mixed_units, data, size);
+    check_each_unit(mixed_units, data, size);
     for (char16_t& u : mixed_units) {
         if (u >= 0xD800 && u <= 0xDFFF) u = u'\uFFFD';
     }

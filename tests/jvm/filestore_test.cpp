@@ -79,10 +79,11 @@ TEST_F(FileStore, RoundTripsEveryKindOfText) {
     }
 }
 
-// Long texts without surrogates are encoded by the library itself, in slices of 1024
-// characters; the stored bytes must be exactly the VM's modified UTF-8 (GetStringUTFChars), and
-// texts with a surrogate, paired or not, take the VM's own bytes. Each edge character sits at
-// the start, in the middle, across a slice boundary and at the end of runs of each width.
+// Long texts are encoded by the library itself, in slices of 1024 characters (on ART only those
+// without a surrogate, where it joins a pair into four bytes): the stored bytes must be exactly
+// the VM's modified UTF-8 (GetStringUTFChars), surrogates paired or lone included. Each edge
+// character sits at the start, in the middle, across a slice boundary and at the end of runs of
+// each width.
 TEST_F(FileStore, LongTextsStoreExactlyTheVmsModifiedUtf8) {
     const std::u16string edges[] = {
         u"A",          std::u16string(1, u'\0'),
@@ -91,6 +92,7 @@ TEST_F(FileStore, LongTextsStoreExactlyTheVmsModifiedUtf8) {
         u"\u0800",     u"\uFFFF",
         u"\U0001F600", u"\xD800",
         u"\xDC00",     u"\xDE00\xD83D",
+        u"\U0010FFFF", u"\xDFFF\xDBFF\U00010000",
     };
     const char16_t runs[] = {u'a', u'\u00E9', u'\u4E2D'};
     JNIEnv* e = env();

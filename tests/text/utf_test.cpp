@@ -13,6 +13,12 @@
 namespace kiv {
 namespace {
 
+std::string repeat(const std::string& piece, std::size_t times) {
+    std::string s;
+    for (std::size_t k = 0; k < times; ++k) s += piece;
+    return s;
+}
+
 struct Case {
     const char* what;
     std::string bytes;
@@ -274,13 +280,62 @@ TEST(Utf, EncodersWriteModifiedUtf8AroundEveryBlockBoundary) {
                         EXPECT_EQ(out[3 * units.size()], '#') << "wrote past 3n bytes";
                         EXPECT_EQ(size.bytes, bytes.size());
                         EXPECT_FALSE(size.surrogates);
-                        units[before] = u'\xDBFF';
-                        EXPECT_TRUE(text::measure_utf16(units.data(), units.size()).surrogates);
-                        units[before] = u'\xD800';
-                        EXPECT_TRUE(text::measure_utf16(units.data(), units.size()).surrogates);
+                        // Each surrogate on its own, as three bytes, amid what the kernels take.
+                        const std::size_t at = before * run.bytes.size();
+                        const std::size_t unit_at = before * run.units.size();
+                        for (const auto& [unit, three] : {std::pair(u'\xDBFF', "\xED\xAF\xBF"),
+                                                          std::pair(u'\xD800', "\xED\xA0\x80")}) {
+                            units[unit_at] = unit;
+                            EXPECT_TRUE(text::measure_utf16(units.data(), units.size()).surrogates);
+                            const std::string want =
+                                bytes.substr(0, at) + three + bytes.substr(at + edge.bytes.size());
+                            const std::size_t m =
+                                text::encode_each_unit(units.data(), units.size(), out.data());
+                            EXPECT_EQ(std::string(out.begin(), out.begin() + m), want)
+                                << "surrogate after " << before << " of U+"
+                                << static_cast<unsigned>(run.units[0]);
+                        }
                     }
                 }
             }
+        }
+    }
+}
+
+// The slice encoder hands a text on in slices of 1024 units, each of an even count but the last;
+// surrogates, paired or lone, taken each on its own, sit on either side of a slice's edge and
+// bring an odd byte across it. The slices joined are the whole text's bytes.
+TEST(Utf, SlicesOfEachUnitAreEvenButTheLastAndJoinToTheWholeText) {
+    const std::string pair = "\xED\xA0\xBD\xED\xB8\x80";  // U+1F600
+    const struct {
+        const char* what;
+        std::u16string units;
+        std::string bytes;
+    } rows[] = {
+        {"pair across the edge, odd bytes before",
+         u"ab" + std::u16string(1021, u'\u00E9') + u"\U0001F600b",
+         "ab" + repeat("\xC3\xA9", 1021) + pair + "b"},
+        {"lone low last of a slice", std::u16string(1023, u'\u00E9') + u"\xDC00z",
+         repeat("\xC3\xA9", 1023) + "\xED\xB0\x80z"},
+        {"lone high first of a slice, odd bytes before",
+         u"\u00E9" + std::u16string(1023, u'q') + u"\xD83D" + std::u16string(1025, u'\u4E2D'),
+         "\xC3\xA9" + std::string(1023, 'q') + "\xED\xA0\xBD" + repeat("\xE4\xB8\xAD", 1025)},
+        {"surrogates only", std::u16string(2049, u'\xDFFF'), repeat("\xED\xBF\xBF", 2049)},
+    };
+    for (const auto& row : rows) {
+        std::string joined;
+        std::vector<std::size_t> counts;
+        text::for_each_modified_utf8_slice(
+            row.units.data(), row.units.size(),
+            [&](const unsigned char* p, std::size_t n) {
+                joined.append(reinterpret_cast<const char*>(p), n);
+                counts.push_back(n);
+            },
+            text::Surrogates::each_unit);
+        EXPECT_TRUE(joined == row.bytes) << row.what;
+        EXPECT_EQ(counts.size(), (row.units.size() + 1023) / 1024) << row.what;
+        for (std::size_t k = 0; k + 1 < counts.size(); ++k) {
+            EXPECT_EQ(counts[k] % 2, 0u) << row.what << ", slice " << k;
         }
     }
 }
