@@ -45,28 +45,6 @@ std::size_t shared_sequence(const unsigned char* p, std::size_t i, std::size_t n
     return 0;
 }
 
-// Index of the first surrogate in [i, n), or n: sixteen units a step, four to a word (a word's
-// units xor D800 after masking with F800 hold a zero unit exactly where it holds a surrogate:
-// the classic has-zero test, on 16-bit lanes).
-std::size_t next_surrogate(const char16_t* units, std::size_t i, std::size_t n) noexcept {
-    constexpr std::uint64_t kMask = 0xF800F800F800F800ull;
-    constexpr std::uint64_t kSurrogate = 0xD800D800D800D800ull;
-    constexpr std::uint64_t kOnes = 0x0001000100010001ull;
-    constexpr std::uint64_t kHighs = 0x8000800080008000ull;
-    for (; i + 16 <= n; i += 16) {
-        std::uint64_t any = 0;
-        for (std::size_t k = 0; k < 16; k += 4) {
-            std::uint64_t w;
-            std::memcpy(&w, units + i + k, 8);
-            w = (w & kMask) ^ kSurrogate;
-            any |= (w - kOnes) & ~w & kHighs;
-        }
-        if (any != 0) break;
-    }
-    while (i < n && (units[i] & 0xF800) != 0xD800) ++i;
-    return i;
-}
-
 }  // namespace
 
 bool is_ascii(const unsigned char* p, std::size_t n) noexcept {
@@ -103,13 +81,21 @@ bool is_modified_utf8(const unsigned char* p, std::size_t n) noexcept {
 }
 
 Utf16Size measure_utf16(const char16_t* units, std::size_t n) noexcept {
-    // Branch-free, so that the compiler can vectorise it.
+    // Branch-free, in chunks whose extra bytes fit 16 bits, so that the compiler vectorises it
+    // with one 16-bit lane a unit.
+    constexpr std::size_t kChunk = 1 << 14;
     std::size_t extra = 0;
-    unsigned surrogates = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const unsigned c = units[i];
-        extra += static_cast<std::size_t>(((c - 1) & 0xFFFF) >= 0x7F) + (c >= 0x800);
-        surrogates |= static_cast<unsigned>((c & 0xF800) == 0xD800);
+    std::uint16_t surrogates = 0;
+    for (std::size_t i = 0; i < n;) {
+        const std::size_t end = n - i < kChunk ? n : i + kChunk;
+        std::uint16_t chunk = 0;  // at most 2 * kChunk
+        for (; i < end; ++i) {
+            const std::uint16_t c = units[i];
+            chunk = static_cast<std::uint16_t>(chunk + (static_cast<std::uint16_t>(c - 1) >= 0x7F) +
+                                               (c >= 0x800));
+            surrogates |= static_cast<std::uint16_t>((c & 0xF800) == 0xD800);
+        }
+        extra += chunk;
     }
     return {n + extra, surrogates != 0};
 }
@@ -121,23 +107,6 @@ std::size_t decode_utf8(const unsigned char* p, std::size_t n, char16_t* out) no
 std::size_t encode_modified_utf8(const char16_t* units, std::size_t n,
                                  unsigned char* out) noexcept {
     return best_kernels().encode(units, n, out);
-}
-
-std::size_t encode_each_unit(const char16_t* units, std::size_t n, unsigned char* out) noexcept {
-    std::size_t o = 0;
-    std::size_t i = 0;
-    while (i < n) {
-        // A run free of surrogates goes to the kernels; each surrogate is three bytes of its own.
-        const std::size_t end = next_surrogate(units, i, n);
-        o += encode_modified_utf8(units + i, end - i, out + o);
-        if (end == n) break;
-        const unsigned c = units[end];
-        out[o++] = 0xED;
-        out[o++] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-        out[o++] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-        i = end + 1;
-    }
-    return o;
 }
 
 std::size_t encode_utf8(const char16_t* units, std::size_t n, unsigned char* out) noexcept {
