@@ -6,7 +6,7 @@
 //   save/<text>/<bytes>/plain     GetStringUTFChars, strlen, scramble (what short texts do)
 //   save/ascii/<bytes>/region     GetStringRegion slices narrowed and scrambled (long ASCII)
 //   save/<text>/<bytes>/critical  GetStringCritical, modified UTF-8 encoded and scrambled in
-//                                 slices (long texts without surrogates)
+//                                 slices (long texts that are not ASCII)
 //   save/<text>/<bytes>/probe     the modified UTF-8 length looked at: plain if the text is ASCII,
 //                                 else critical (what the library does on ART)
 //   read/<text>/<bytes>/plain     NewStringUTF (what short ASCII texts take)

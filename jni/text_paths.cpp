@@ -20,12 +20,12 @@ constexpr jsize kLongFrom = 1024;
 
 // Saves a long text from its characters, encoded to modified UTF-8 and scrambled slice by slice
 // into the one output buffer: the bytes GetStringUTFChars gives, without its passes over the
-// text and its copy. Where VMs differ, on surrogates, `surrogates` says what this VM gives:
-// Surrogates::each_unit, each on its own (HotSpot); Surrogates::none, something else (ART joins
-// a pair into four bytes), so a text with one keeps the VM's own conversion. False, with nothing
-// done, then, or when the VM cannot hand out the characters.
+// text and its copy. VMs differ on surrogates: HotSpot writes each on its own, as the encoder
+// does (`each_surrogate_alone`); ART joins a pair into four bytes, so there a text with one
+// keeps the VM's own conversion. False, with nothing done, then, or when the VM cannot hand out
+// the characters.
 bool save_encoded(JNIEnv* env, jstring content, jsize length, const char* path,
-                  text::Surrogates surrogates, store::Status& status) {
+                  bool each_surrogate_alone, store::Status& status) {
     const auto count = static_cast<std::size_t>(length);
     text::Utf16Size size{0, false};
     sys::Buffer scrambled;
@@ -34,14 +34,13 @@ bool save_encoded(JNIEnv* env, jstring content, jsize length, const char* path,
         if (!chars) return false;
         // No JNI call, and nothing that waits, until the characters are released here.
         size = text::measure_utf16(chars.get(), count);
-        if (size.surrogates && surrogates == text::Surrogates::none) return false;
+        if (size.surrogates && !each_surrogate_alone) return false;
         scrambled = sys::Buffer(size.bytes);
         if (scrambled) {
             codec::SliceScrambler scrambler(scrambled.get(), size.bytes);
             text::for_each_modified_utf8_slice(
                 chars.get(), count,
-                [&](const unsigned char* bytes, std::size_t n) { scrambler.add(bytes, n); },
-                size.surrogates ? surrogates : text::Surrogates::none);
+                [&](const unsigned char* bytes, std::size_t n) { scrambler.add(bytes, n); });
         }
     }
     status = scrambled ? store::save_scrambled(path, scrambled.get(), size.bytes)
@@ -71,14 +70,14 @@ bool save_long(JNIEnv* env, jstring content, jsize length, const char* path,
     if constexpr (kHotSpotPaths) {
         if (hotspot::vm_is_desktop(env)) {
             return hotspot::save_ascii(env, content, length, path, status) ||
-                   save_encoded(env, content, length, path, text::Surrogates::each_unit, status);
+                   save_encoded(env, content, length, path, /*each_surrogate_alone=*/true, status);
         }
     }
     // On Android's runtime the slices (which widen its bytes and narrow them again) lose to its
     // own conversion of an ASCII text, which it keeps as bytes; every other text is encoded
     // faster from its characters, mostly ASCII or not (bench/README.md, the languages on ART).
     return !is_ascii(env, content, length) &&
-           save_encoded(env, content, length, path, text::Surrogates::none, status);
+           save_encoded(env, content, length, path, /*each_surrogate_alone=*/false, status);
 }
 
 jstring make_string(JNIEnv* env, const char* p, std::size_t n) {

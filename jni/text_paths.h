@@ -13,11 +13,12 @@ namespace kiv::jni {
 
 // Saves the text of a non-empty string at path, scrambled: store::save's statuses, or 605 when
 // the VM cannot hand out the text's bytes. On a desktop VM a long ASCII text is scrambled
-// straight from its characters, slice by slice; a long text without surrogates that is not
-// ASCII is encoded to modified UTF-8 from its characters (GetStringCritical) and scrambled as it
-// goes; any other takes the VM's own modified UTF-8 bytes (GetStringUTFChars). On Android's
-// runtime, which keeps ASCII strings as bytes, a long ASCII text takes the VM's own bytes and
-// every other is encoded from its characters.
+// straight from its characters, slice by slice, and any other long text is encoded to modified
+// UTF-8 from its characters (GetStringCritical) and scrambled as it goes; a short one takes the
+// VM's own modified UTF-8 bytes (GetStringUTFChars). On Android's runtime, which keeps ASCII
+// strings as bytes, a long ASCII text takes the VM's own bytes, and so does a text with a
+// surrogate (ART joins a pair into four bytes); every other long text is encoded from its
+// characters.
 store::Status save_text(JNIEnv* env, jstring content, const char* path) noexcept;
 
 // Makes a Java string of the n bytes at p, where p[n] is 0. Large ASCII text goes through a

@@ -207,7 +207,7 @@ std::size_t pack_bytes(uint8x8_t v, unsigned mask, unsigned char* out, std::size
     return o + kPack.counts[mask];
 }
 
-// The mixed step: 8 units (no surrogates) of any widths to out[o]; returns the new o. Writes up
+// The mixed step: 8 units of any widths to out[o]; returns the new o. Writes up
 // to 24 bytes from o.
 std::size_t encode_mixed(uint16x8_t u, unsigned char* out, std::size_t o) noexcept {
     // Byte k of the 24 is byte k % 3 of unit k / 3: plane k % 3, lane k / 3.

@@ -28,7 +28,7 @@
 //  run in a loop of their own (decode_mixed) until a block is ASCII-led or starts a likely
 //  three-byte run, so that the pure steps' loop keeps its constants in registers.
 //
-// Encoding, the mixed step (8 units, no surrogates):
+// Encoding, the mixed step (8 units; a surrogate is one more three-byte unit):
 //  1. Every unit is written as if it took three bytes, in place (24 bytes, unit k at 3k..3k+2):
 //     one-byte characters as (c, 0, 0), two-byte ones as (C0 | c >> 6, 80 | c & 3F, 0), three-
 //     byte ones in full. Modified UTF-8 has no zero byte, so the bytes to keep are exactly the

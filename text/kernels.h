@@ -5,8 +5,8 @@
 //
 // Every kernel set has the same two entry points:
 //   decode(p, n, out): the UTF-16 units of the n bytes at p, as decode_utf8 promises.
-//   encode(units, n, out): the modified UTF-8 of n units with no surrogate, as
-//                          encode_modified_utf8 promises.
+//   encode(units, n, out): the modified UTF-8 of n units, each on its own (surrogates as any
+//                          other three-byte unit), as encode_modified_utf8 promises.
 // Every decoder gives exactly the units of the scalar one. Vector decoders take runs of ASCII,
 // of two-byte and of three-byte sequences, and blocks where the three interleave, a block at a
 // time, and hand everything else (four-byte sequences, C0 80, invalid bytes, the end of the
@@ -62,7 +62,7 @@ struct Progress {
 Progress decode_scalar_until(const unsigned char* p, std::size_t n, char16_t* out, Progress at,
                              std::size_t stop) noexcept;
 
-// Encodes units [i, end) (no surrogates) from out[o] on; returns the new o.
+// Encodes units [i, end) from out[o] on; returns the new o.
 std::size_t encode_scalar_range(const char16_t* units, std::size_t i, std::size_t end,
                                 unsigned char* out, std::size_t o) noexcept;
 

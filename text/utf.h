@@ -31,8 +31,9 @@ struct Utf16Size {
 };
 Utf16Size measure_utf16(const char16_t* units, std::size_t n) noexcept;
 
-// Writes the modified UTF-8 form of n UTF-16 units that hold no surrogate (U+0000 as C0 80,
-// U+0001 to U+007F as one byte, up to U+07FF as two, the rest as three) and returns its size,
+// Writes the modified UTF-8 form of n UTF-16 units, each unit on its own (U+0000 as C0 80,
+// U+0001 to U+007F as one byte, up to U+07FF as two, the rest as three, every surrogate, paired
+// or lone, too: ED A0..BF xx, as HotSpot's GetStringUTFChars writes it) and returns its size,
 // measure_utf16(units, n).bytes. out needs room for 3n bytes, the most it can take, all of which
 // may be written to. Uses the fastest encoder the running CPU supports; all give the same bytes.
 std::size_t encode_modified_utf8(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
@@ -43,30 +44,18 @@ std::size_t encode_modified_utf8(const char16_t* units, std::size_t n, unsigned 
 // to. (What the kiv tool prints of a Java string.)
 std::size_t encode_utf8(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
 
-// Writes the modified UTF-8 form of n UTF-16 units as HotSpot's GetStringUTFChars does, each
-// unit on its own: every surrogate, paired or lone, as the three bytes ED A0..BF xx or
-// ED B0..BF xx, every other unit as encode_modified_utf8 writes it. Returns its size,
-// measure_utf16(units, n).bytes; out needs room for 3n bytes, all of which may be written to.
-std::size_t encode_each_unit(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
-
-// Which units a slice encoder takes: none, units with no surrogate (through
-// encode_modified_utf8); each_unit, any units, each surrogate on its own (encode_each_unit).
-enum class Surrogates { none, each_unit };
-
-// Passes the modified UTF-8 form of n UTF-16 units to sink(bytes, count) in consecutive slices,
-// every one but the last of an even count (a slice's odd last byte opens the next one), the
-// units' surrogates taken as `surrogates` says. Encodes through a bounded stack buffer, never
-// the whole text.
+// Passes encode_modified_utf8's bytes of n UTF-16 units to sink(bytes, count) in consecutive
+// slices, every one but the last of an even count (a slice's odd last byte opens the next one).
+// Encodes through a bounded stack buffer, never the whole text.
 template <typename Sink>
-void for_each_modified_utf8_slice(const char16_t* units, std::size_t n, Sink sink,
-                                  Surrogates surrogates = Surrogates::none) noexcept {
+void for_each_modified_utf8_slice(const char16_t* units, std::size_t n, Sink sink) noexcept {
     constexpr std::size_t kUnits = 1024;
     unsigned char bytes[1 + 3 * kUnits];
-    const auto encode = surrogates == Surrogates::none ? encode_modified_utf8 : encode_each_unit;
     std::size_t carried = 0;
     for (std::size_t start = 0; start < n; start += kUnits) {
         const std::size_t count = n - start < kUnits ? n - start : kUnits;
-        const std::size_t size = carried + encode(units + start, count, bytes + carried);
+        const std::size_t size =
+            carried + encode_modified_utf8(units + start, count, bytes + carried);
         carried = start + count < n ? size % 2 : 0;
         sink(static_cast<const unsigned char*>(bytes), size - carried);
         if (carried != 0) bytes[0] = bytes[size - 1];

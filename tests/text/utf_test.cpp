@@ -230,8 +230,8 @@ TEST(Utf, EncodesStandardUtf8JoiningPairsAndReplacingLoneSurrogates) {
 }
 
 // The vector encoders take blocks of 8 or 16 characters of one width or of mixed widths; each edge
-// character is put at every position around them, inside runs of each width and of each mix.
-// measure_utf16 sizes what they write and finds every surrogate.
+// character, and each surrogate, is put at every position around them, inside runs of each width
+// and of each mix. measure_utf16 sizes what they write and finds every surrogate.
 TEST(Utf, EncodersWriteModifiedUtf8AroundEveryBlockBoundary) {
     struct Piece {
         std::u16string units;
@@ -280,7 +280,7 @@ TEST(Utf, EncodersWriteModifiedUtf8AroundEveryBlockBoundary) {
                         EXPECT_EQ(out[3 * units.size()], '#') << "wrote past 3n bytes";
                         EXPECT_EQ(size.bytes, bytes.size());
                         EXPECT_FALSE(size.surrogates);
-                        // Each surrogate on its own, as three bytes, amid what the kernels take.
+                        // Each surrogate on its own, as three bytes.
                         const std::size_t at = before * run.bytes.size();
                         const std::size_t unit_at = before * run.units.size();
                         for (const auto& [unit, three] : {std::pair(u'\xDBFF', "\xED\xAF\xBF"),
@@ -289,11 +289,12 @@ TEST(Utf, EncodersWriteModifiedUtf8AroundEveryBlockBoundary) {
                             EXPECT_TRUE(text::measure_utf16(units.data(), units.size()).surrogates);
                             const std::string want =
                                 bytes.substr(0, at) + three + bytes.substr(at + edge.bytes.size());
-                            const std::size_t m =
-                                text::encode_each_unit(units.data(), units.size(), out.data());
+                            const std::size_t m = text::kernels_for(path)->encode(
+                                units.data(), units.size(), out.data());
                             EXPECT_EQ(std::string(out.begin(), out.begin() + m), want)
                                 << "surrogate after " << before << " of U+"
-                                << static_cast<unsigned>(run.units[0]);
+                                << static_cast<unsigned>(run.units[0]) << ", path "
+                                << text::name(path);
                         }
                     }
                 }
@@ -303,9 +304,9 @@ TEST(Utf, EncodersWriteModifiedUtf8AroundEveryBlockBoundary) {
 }
 
 // The slice encoder hands a text on in slices of 1024 units, each of an even count but the last;
-// surrogates, paired or lone, taken each on its own, sit on either side of a slice's edge and
-// bring an odd byte across it. The slices joined are the whole text's bytes.
-TEST(Utf, SlicesOfEachUnitAreEvenButTheLastAndJoinToTheWholeText) {
+// surrogates, paired or lone, each on its own, sit on either side of a slice's edge and bring an
+// odd byte across it. The slices joined are the whole text's bytes.
+TEST(Utf, SlicesAreEvenButTheLastAndJoinToTheWholeText) {
     const std::string pair = "\xED\xA0\xBD\xED\xB8\x80";  // U+1F600
     const struct {
         const char* what;
@@ -330,8 +331,7 @@ TEST(Utf, SlicesOfEachUnitAreEvenButTheLastAndJoinToTheWholeText) {
             [&](const unsigned char* p, std::size_t n) {
                 joined.append(reinterpret_cast<const char*>(p), n);
                 counts.push_back(n);
-            },
-            text::Surrogates::each_unit);
+            });
         EXPECT_TRUE(joined == row.bytes) << row.what;
         EXPECT_EQ(counts.size(), (row.units.size() + 1023) / 1024) << row.what;
         for (std::size_t k = 0; k + 1 < counts.size(); ++k) {
