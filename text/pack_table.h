@@ -17,4 +17,17 @@ struct PackTable {
 
 extern const PackTable kPack;
 
+// For the encoders: four characters of one to three bytes, each in a 4-byte lane (its bytes in
+// order, zeros after them), are packed to the front of a vector by one byte shuffle, chosen by
+// their lengths. A character's length is 2 bits, at bits 2j and 2j + 1 for the j-th: 00 one
+// byte, 01 two, 11 three (10 never occurs). of_lengths[code] numbers the 81 patterns;
+// shuffles[k] packs pattern k's bytes, and its byte 15 (past the 12 bytes four characters take
+// at most) holds how many they are.
+struct QuadTable {
+    unsigned char of_lengths[256];
+    unsigned char shuffles[81][16];
+};
+
+extern const QuadTable kQuads;
+
 }  // namespace kiv::text::detail
