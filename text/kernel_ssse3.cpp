@@ -29,14 +29,15 @@
 //  three-byte run, so that the pure steps' loop keeps its constants in registers.
 //
 // Encoding, the mixed step (8 units; a surrogate is one more three-byte unit):
-//  1. Every unit is written as if it took three bytes, in place (24 bytes, unit k at 3k..3k+2):
-//     one-byte characters as (c, 0, 0), two-byte ones as (C0 | c >> 6, 80 | c & 3F, 0), three-
-//     byte ones in full. Modified UTF-8 has no zero byte, so the bytes to keep are exactly the
-//     nonzero ones.
-//  2. For each 8-byte third, the mask of its nonzero bytes picks kPack.positions[mask] as the
-//     shuffle that packs them; each third is stored and advances the output by kPack.counts.
-//  A block with no three-byte character is written as two bytes a unit instead (16 bytes, two
-//  halves packed); blocks of one width take their pure steps.
+//  1. Every unit is written in a 4-byte lane of its own (two vectors of four): one-byte
+//     characters as (c, 0, 0, 0), two-byte ones as (C0 | c >> 6, 80 | c & 3F, 0, 0), three-byte
+//     ones in full, then a zero.
+//  2. The lengths of each four units, 2 bits a unit from the masks of ASCII and of three-byte
+//     lanes, pick the shuffle of pack_table.h's kQuads that packs their bytes to the front; each
+//     vector is stored and advances the output by the count in the shuffle's last byte.
+//  A block with no three-byte character is written as two bytes a unit instead (16 bytes, zero
+//  where one will do; modified UTF-8 has no zero byte, so the nonzero bytes are the ones to keep),
+//  each half packed by kPack; blocks of one width take their pure steps.
 // NEON has the same shuffle (vqtbl1q_u8 / vtbl2_u8), so the table and both steps carry over.
 #include <tmmintrin.h>
 
@@ -77,6 +78,19 @@ inline std::size_t pack_bytes(__m128i v, unsigned mask, unsigned char* out,
     const __m128i at = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPack.positions[mask]));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + o), _mm_shuffle_epi8(v, at));
     return o + kPack.counts[mask];
+}
+
+// Units a mixed step needs from where it starts: its second 16-byte store ends at most 28 bytes
+// past 3i, so two units more than the block's 8 keep it within 3n.
+constexpr std::size_t kMixedRoom = 10;
+
+// Packs the bytes of four characters, each in a 4-byte lane of v, to out[o] by their lengths
+// (kQuads), storing 16 bytes; returns the new o.
+inline std::size_t pack_quad(__m128i v, unsigned lengths, unsigned char* out,
+                             std::size_t o) noexcept {
+    const unsigned char* shuffle = kQuads.shuffles[kQuads.of_lengths[lengths]];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), _mm_shuffle_epi8(v, load(shuffle)));
+    return o + shuffle[15];
 }
 
 // Whether decode_ssse3's own steps take the block at p[i] (n - i >= 17): ASCII first, or
@@ -288,14 +302,14 @@ inline __m128i three_lasts(__m128i u) noexcept {
 }
 
 // Blocks of 8 units from i that are neither all ASCII nor all three-byte characters (one at
-// least, then for as long as that holds), encoded from out[o] on; i + 8 <= n. Out of line, as
-// decode_mixed. Returns the units and bytes done.
+// least, then for as long as that holds), encoded from out[o] on; i + kMixedRoom <= n. Out of line,
+// as decode_mixed. Returns the units and bytes done.
 __attribute__((noinline)) Progress encode_mixed(const char16_t* units, std::size_t n,
                                                 unsigned char* out, Progress at) noexcept {
     const __m128i zero = _mm_setzero_si128();
     std::size_t i = at.in;
     std::size_t o = at.out;
-    for (bool first = true; i + 8 <= n; first = false) {
+    for (bool first = true; i + kMixedRoom <= n; first = false) {
         const __m128i u = load(units + i);
         const __m128i ascii = ascii_lanes_of(u);
         const __m128i three = three_lanes_of(u);
@@ -321,17 +335,14 @@ __attribute__((noinline)) Progress encode_mixed(const char16_t* units, std::size
             i += 8;
             continue;
         }
-        // The mixed step: every unit in three bytes, zeros where it needs fewer, then packed.
+        // The mixed step: every unit's bytes in a 4-byte lane, zeros after them, packed four
+        // units at a time by their lengths.
         const __m128i leads = _mm_or_si128(_mm_and_si128(three, three_firsts(u)),
                                            _mm_andnot_si128(three, short_forms));
         const __m128i thirds = _mm_and_si128(three, tails);
-        const __m128i front = front_bytes(leads, thirds);
-        const __m128i back = back_bytes(leads, thirds);
-        const unsigned kept = ~mask_of(_mm_cmpeq_epi8(front, zero)) & 0xFFFF;
-        const unsigned kept_back = ~mask_of(_mm_cmpeq_epi8(back, zero)) & 0xFF;
-        o = pack_bytes(front, kept & 0xFF, out, o);
-        o = pack_bytes(_mm_srli_si128(front, 8), kept >> 8, out, o);
-        o = pack_bytes(back, kept_back, out, o);
+        const unsigned lengths = (~ascii_lanes & 0x5555u) | (three_lanes & 0xAAAAu);
+        o = pack_quad(_mm_unpacklo_epi16(leads, thirds), lengths & 0xFF, out, o);
+        o = pack_quad(_mm_unpackhi_epi16(leads, thirds), lengths >> 8, out, o);
         i += 8;
     }
     return {i, o};
@@ -361,6 +372,7 @@ std::size_t encode_ssse3(const char16_t* units, std::size_t n, unsigned char* ou
             o += 24;
             continue;
         }
+        if (n - i < kMixedRoom) break;
         const Progress at = encode_mixed(units, n, out, {i, o});
         i = at.in;
         o = at.out;
