@@ -5,9 +5,9 @@
 // characters a 16-byte block at a time, gathered with the shared table of pack_table.h (kPack).
 // The shuffle is vqtbl1q_u8 on arm64 and a pair of vtbl2_u8 on 32-bit ARM; the masks that SSE
 // reads with movemask are folded here from the lanes with pairwise adds. The encoder takes 16
-// characters of one width a step, and mixed ones 8 at a time: each written in three bytes with
-// zeros where it needs fewer (vtbl3_u8 puts the three byte planes in order), then the nonzero
-// bytes packed. The scalar code takes what no step takes, one sequence at a time.
+// characters of one width a step, and mixed ones 8 at a time: each unit's bytes in a 4-byte lane,
+// four units packed by their lengths with kQuads, as SSSE3's mixed step does. The scalar code
+// takes what no step takes, one sequence at a time.
 #include <arm_neon.h>
 
 #include <cstdint>
@@ -44,16 +44,6 @@ unsigned mask_of(uint8x16_t m) noexcept {
     s = vpadd_u8(s, s);
     s = vpadd_u8(s, s);
     return vget_lane_u16(vreinterpret_u16_u8(s), 0);
-}
-
-// The same for the 8 lanes of a half vector.
-unsigned mask_of(uint8x8_t m) noexcept {
-    static constexpr std::uint8_t kBits[8] = {1, 2, 4, 8, 16, 32, 64, 128};
-    uint8x8_t s = vand_u8(m, vld1_u8(kBits));
-    s = vpadd_u8(s, s);
-    s = vpadd_u8(s, s);
-    s = vpadd_u8(s, s);
-    return vget_lane_u8(s, 0);
 }
 
 // Bytes of table picked by index; an index of 16 or more gives 0.
@@ -201,41 +191,38 @@ bool all_set(uint16x8_t m) noexcept {
 #endif
 }
 
-// Packs the bytes of v that an 8-bit mask selects to out[o], storing all 8; returns the new o.
-std::size_t pack_bytes(uint8x8_t v, unsigned mask, unsigned char* out, std::size_t o) noexcept {
-    vst1_u8(out + o, vtbl1_u8(v, vld1_u8(kPack.positions[mask])));
-    return o + kPack.counts[mask];
+// Packs the bytes of four characters, each in a 4-byte lane of v, to out[o] by their lengths
+// (pack_table.h's kQuads), storing 16 bytes; returns the new o.
+std::size_t pack_quad(uint16x8_t v, unsigned lengths, unsigned char* out, std::size_t o) noexcept {
+    const unsigned char* at = kQuads.shuffles[kQuads.of_lengths[lengths]];
+    vst1q_u8(out + o, shuffle(vreinterpretq_u8_u16(v), vld1q_u8(at)));
+    return o + at[15];
 }
 
-// The mixed step: 8 units of any widths to out[o]; returns the new o. Writes up
-// to 24 bytes from o.
+// The mixed step: 8 units of any widths to out[o]; returns the new o. Needs kMixedRoom units
+// from where it starts: its second 16-byte store ends up to 28 bytes past 3i.
+constexpr std::size_t kMixedRoom = 10;
+
 std::size_t encode_mixed(uint16x8_t u, unsigned char* out, std::size_t o) noexcept {
-    // Byte k of the 24 is byte k % 3 of unit k / 3: plane k % 3, lane k / 3.
-    static constexpr std::uint8_t kOrder[24] = {0, 8,  16, 1, 9,  17, 2, 10, 18, 3, 11, 19,
-                                                4, 12, 20, 5, 13, 21, 6, 14, 22, 7, 15, 23};
     const uint16x8_t ascii = vcltq_u16(vsubq_u16(u, vdupq_n_u16(1)), vdupq_n_u16(0x7F));  // 1..7F
     const uint16x8_t three = vcgeq_u16(u, vdupq_n_u16(0x800));
     const uint16x8_t tail = vdupq_n_u16(0x80);
     const uint16x8_t low6 = vdupq_n_u16(0x3F);
     const uint16x8_t last = vorrq_u16(vandq_u16(u, low6), tail);
     const uint16x8_t mid = vorrq_u16(vandq_u16(vshrq_n_u16(u, 6), low6), tail);
-    // The first byte; the second (zero for ASCII); the third (zero for all but three bytes).
-    const uint16x8_t first =
-        vbslq_u16(three, vorrq_u16(vshrq_n_u16(u, 12), vdupq_n_u16(0xE0)),
-                  vbslq_u16(ascii, u, vorrq_u16(vshrq_n_u16(u, 6), vdupq_n_u16(0xC0))));
-    const uint16x8_t second = vbicq_u16(vbslq_u16(three, mid, last), ascii);
-    const uint16x8_t third = vandq_u16(three, last);
-    uint8x8x3_t planes;
-    planes.val[0] = vmovn_u16(first);
-    planes.val[1] = vmovn_u16(second);
-    planes.val[2] = vmovn_u16(third);
-    const uint8x8_t a = vtbl3_u8(planes, vld1_u8(kOrder));
-    const uint8x8_t b = vtbl3_u8(planes, vld1_u8(kOrder + 8));
-    const uint8x8_t c = vtbl3_u8(planes, vld1_u8(kOrder + 16));
-    const unsigned kept = mask_of(vtstq_u8(vcombine_u8(a, b), vcombine_u8(a, b)));
-    o = pack_bytes(a, kept & 0xFF, out, o);
-    o = pack_bytes(b, kept >> 8, out, o);
-    return pack_bytes(c, mask_of(vtst_u8(c, c)), out, o);
+    // Each unit's first two bytes (the second zero for ASCII), and its third (zero but for three
+    // bytes); zipped, every unit's bytes in a 4-byte lane.
+    const uint16x8_t leads = vbslq_u16(
+        three, vorrq_u16(vorrq_u16(vshrq_n_u16(u, 12), vdupq_n_u16(0xE0)), vshlq_n_u16(mid, 8)),
+        vbslq_u16(
+            ascii, u,
+            vorrq_u16(vorrq_u16(vshrq_n_u16(u, 6), vdupq_n_u16(0xC0)), vshlq_n_u16(last, 8))));
+    const uint16x8x2_t quads = vzipq_u16(leads, vandq_u16(three, last));
+    // 2 bits a unit: bit 2j when unit j takes two bytes or more, bit 2j + 1 when three.
+    const uint8x8x2_t bits = vzip_u8(vmovn_u16(vmvnq_u16(ascii)), vmovn_u16(three));
+    const unsigned lengths = mask_of(vcombine_u8(bits.val[0], bits.val[1]));
+    o = pack_quad(quads.val[0], lengths & 0xFF, out, o);
+    return pack_quad(quads.val[1], lengths >> 8, out, o);
 }
 
 }  // namespace
@@ -248,7 +235,9 @@ std::size_t encode_neon(const char16_t* units, std::size_t n, unsigned char* out
     const uint8x16_t low6 = vdupq_n_u8(0x3F);
     std::size_t i = 0;
     std::size_t o = 0;
-    while (i + 16 <= n) {
+    // A step's last store (the second mixed step's) ends at most 52 bytes past 3i: 8 units more
+    // than its 16 keep it within 3n.
+    while (i + 24 <= n) {
         const uint16x8_t a = vld1q_u16(reinterpret_cast<const std::uint16_t*>(units + i));
         const uint16x8_t b = vld1q_u16(reinterpret_cast<const std::uint16_t*>(units + i + 8));
         const uint16x8_t ascii_a = vcltq_u16(vsubq_u16(a, one), ascii_span);  // 1..7F
@@ -290,9 +279,8 @@ std::size_t encode_neon(const char16_t* units, std::size_t n, unsigned char* out
         o = encode_mixed(b, out, o);
         i += 16;
     }
-    if (i + 8 <= n) {
+    for (; i + kMixedRoom <= n; i += 8) {
         o = encode_mixed(vld1q_u16(reinterpret_cast<const std::uint16_t*>(units + i)), out, o);
-        i += 8;
     }
     return encode_scalar_range(units, i, n, out, o);
 }
