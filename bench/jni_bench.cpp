@@ -28,7 +28,6 @@
 
 #include "codec/codec.h"
 #include "jni/hotspot_paths.h"
-#include "jni/java_string.h"
 #include "sys/buffer.h"
 #include "tests/jvm/vm.h"
 #include "text/utf.h"
@@ -113,8 +112,8 @@ std::size_t save_critical(jstring s, unsigned char* out) {
 // What the library does on ART: the VM's own conversion for an ASCII text (which ART keeps as
 // bytes), the encoding from the characters for any other.
 std::size_t save_probed(jstring s, unsigned char* out) {
-    return kiv::jni::is_ascii(g_env, s, g_env->GetStringLength(s)) ? save_plain(s, out)
-                                                                   : save_critical(s, out);
+    return g_env->GetStringUTFLength(s) == g_env->GetStringLength(s) ? save_plain(s, out)
+                                                                     : save_critical(s, out);
 }
 
 // --- reads: modified UTF-8 bytes to a Java string (a local reference) ---

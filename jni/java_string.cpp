@@ -7,8 +7,4 @@ bool is_empty(JNIEnv* env, jstring s) noexcept {
     return s == nullptr || env->GetStringLength(s) == 0;
 }
 
-bool is_ascii(JNIEnv* env, jstring s, jsize length) noexcept {
-    return env->GetStringUTFLength(s) == length;
-}
-
 }  // namespace kiv::jni

@@ -1,20 +1,12 @@
 #pragma once
-// How the library reads the Java strings it is given: emptiness, and whether a text is ASCII (the
-// ASCII slices of desktop VMs are in hotspot_paths.h).
+// How the library tells an empty Java string (the ways long texts take are in text_paths.h).
 
 #include <jni.h>
-
-#include <cstddef>
 
 namespace kiv::jni {
 
 // A String argument is empty when it is null or its modified-UTF-8 length is 0; both cases are
 // always treated alike.
 bool is_empty(JNIEnv* env, jstring s) noexcept;
-
-// True when every one of the string's `length` characters is ASCII (U+0001 to U+007F): its
-// modified UTF-8 takes one byte a character. ART answers at once for the strings it keeps as
-// bytes, and counts the others.
-bool is_ascii(JNIEnv* env, jstring s, jsize length) noexcept;
 
 }  // namespace kiv::jni

@@ -6,7 +6,6 @@
 
 #include "codec/codec.h"
 #include "jni/hotspot_paths.h"
-#include "jni/java_string.h"
 #include "jni/scoped.h"
 #include "store/store.h"
 #include "sys/buffer.h"
@@ -18,32 +17,37 @@ namespace {
 // From this length on, a text may take a faster way than the VM's own modified UTF-8 bytes.
 constexpr jsize kLongFrom = 1024;
 
-// Saves a long text from its characters, encoded to modified UTF-8 and scrambled slice by slice
-// into the one output buffer: the bytes GetStringUTFChars gives, without its passes over the
-// text and its copy. VMs differ on surrogates: HotSpot writes each on its own, as the encoder
-// does (`each_surrogate_alone`); ART joins a pair into four bytes, so there a text with one
-// keeps the VM's own conversion. False, with nothing done, then, or when the VM cannot hand out
-// the characters.
-bool save_encoded(JNIEnv* env, jstring content, jsize length, const char* path,
-                  bool each_surrogate_alone, store::Status& status) {
+// Saves a long text from its characters, encoded and scrambled slice by slice into the one
+// output buffer: the bytes GetStringUTFChars gives, without its passes over the text and its
+// copy. VMs differ on surrogate pairs, so `pairs` says what this one writes: each unit on its
+// own (HotSpot), or joined into four bytes (ART). `vm_size`, when the VM has told it (ART, which
+// counts its bytes the same way), must be the size reached, or the VM's own conversion stays:
+// false, with nothing done, then, and when the VM cannot hand out the characters.
+bool save_encoded(JNIEnv* env, jstring content, jsize length, const char* path, text::Pairs pairs,
+                  jsize vm_size, store::Status& status) {
     const auto count = static_cast<std::size_t>(length);
-    text::Utf16Size size{0, false};
+    std::size_t size = 0;
     sys::Buffer scrambled;
     {
         CriticalChars chars(env, content);
         if (!chars) return false;
         // No JNI call, and nothing that waits, until the characters are released here.
-        size = text::measure_utf16(chars.get(), count);
-        if (size.surrogates && !each_surrogate_alone) return false;
-        scrambled = sys::Buffer(size.bytes);
+        const text::Utf16Size measured = text::measure_utf16(chars.get(), count);
+        size = measured.bytes;
+        if (measured.surrogates && pairs == text::Pairs::joined) {
+            size -= 2 * text::count_pairs(chars.get(), count);
+        }
+        if (vm_size >= 0 && size != static_cast<std::size_t>(vm_size)) return false;
+        scrambled = sys::Buffer(size);
         if (scrambled) {
-            codec::SliceScrambler scrambler(scrambled.get(), size.bytes);
+            codec::SliceScrambler scrambler(scrambled.get(), size);
             text::for_each_modified_utf8_slice(
                 chars.get(), count,
-                [&](const unsigned char* bytes, std::size_t n) { scrambler.add(bytes, n); });
+                [&](const unsigned char* bytes, std::size_t n) { scrambler.add(bytes, n); },
+                measured.surrogates ? pairs : text::Pairs::each_unit);
         }
     }
-    status = scrambled ? store::save_scrambled(path, scrambled.get(), size.bytes)
+    status = scrambled ? store::save_scrambled(path, scrambled.get(), size)
                        : store::Status(store::status::kWriteFailed, ENOMEM);
     return true;
 }
@@ -70,14 +74,16 @@ bool save_long(JNIEnv* env, jstring content, jsize length, const char* path,
     if constexpr (kHotSpotPaths) {
         if (hotspot::vm_is_desktop(env)) {
             return hotspot::save_ascii(env, content, length, path, status) ||
-                   save_encoded(env, content, length, path, /*each_surrogate_alone=*/true, status);
+                   save_encoded(env, content, length, path, text::Pairs::each_unit, -1, status);
         }
     }
     // On Android's runtime the slices (which widen its bytes and narrow them again) lose to its
-    // own conversion of an ASCII text, which it keeps as bytes; every other text is encoded
-    // faster from its characters, mostly ASCII or not (bench/README.md, the languages on ART).
-    return !is_ascii(env, content, length) &&
-           save_encoded(env, content, length, path, /*each_surrogate_alone=*/false, status);
+    // own conversion of an ASCII text, which it keeps as bytes (its modified UTF-8 length is its
+    // length); every other text is encoded faster from its characters, mostly ASCII or not
+    // (bench/README.md, the languages on ART).
+    const jsize vm_size = env->GetStringUTFLength(content);
+    return vm_size != length &&
+           save_encoded(env, content, length, path, text::Pairs::joined, vm_size, status);
 }
 
 jstring make_string(JNIEnv* env, const char* p, std::size_t n) {

@@ -16,9 +16,8 @@ namespace kiv::jni {
 // straight from its characters, slice by slice, and any other long text is encoded to modified
 // UTF-8 from its characters (GetStringCritical) and scrambled as it goes; a short one takes the
 // VM's own modified UTF-8 bytes (GetStringUTFChars). On Android's runtime, which keeps ASCII
-// strings as bytes, a long ASCII text takes the VM's own bytes, and so does a text with a
-// surrogate (ART joins a pair into four bytes); every other long text is encoded from its
-// characters.
+// strings as bytes, a long ASCII text takes the VM's own bytes, and every other long text is
+// encoded from its characters, each surrogate pair in four bytes as ART writes it.
 store::Status save_text(JNIEnv* env, jstring content, const char* path) noexcept;
 
 // Makes a Java string of the n bytes at p, where p[n] is 0. Large ASCII text goes through a

@@ -45,6 +45,44 @@ std::size_t shared_sequence(const unsigned char* p, std::size_t i, std::size_t n
     return 0;
 }
 
+// Index of the first surrogate in [i, n), or n: sixteen units a step, four to a word (a word's
+// units xor D800 after masking with F800 hold a zero unit exactly where it holds a surrogate:
+// the classic has-zero test, on 16-bit lanes).
+std::size_t next_surrogate(const char16_t* units, std::size_t i, std::size_t n) noexcept {
+    constexpr std::uint64_t kMask = 0xF800F800F800F800ull;
+    constexpr std::uint64_t kSurrogate = 0xD800D800D800D800ull;
+    constexpr std::uint64_t kOnes = 0x0001000100010001ull;
+    constexpr std::uint64_t kHighs = 0x8000800080008000ull;
+    for (; i + 16 <= n; i += 16) {
+        std::uint64_t any = 0;
+        for (std::size_t k = 0; k < 16; k += 4) {
+            std::uint64_t w;
+            std::memcpy(&w, units + i + k, 8);
+            w = (w & kMask) ^ kSurrogate;
+            any |= (w - kOnes) & ~w & kHighs;
+        }
+        if (any != 0) break;
+    }
+    while (i < n && (units[i] & 0xF800) != 0xD800) ++i;
+    return i;
+}
+
+// Whether units[i] and units[i + 1] are a surrogate pair.
+bool pair_at(const char16_t* units, std::size_t i, std::size_t n) noexcept {
+    return is_high_surrogate(units[i]) && i + 1 < n && (units[i + 1] & 0xFC00) == 0xDC00;
+}
+
+// Writes the four bytes of the character the pair at units[i] stands for; returns the new o.
+std::size_t put_pair(const char16_t* units, std::size_t i, unsigned char* out,
+                     std::size_t o) noexcept {
+    const std::uint32_t c = 0x10000 + ((units[i] - 0xD800u) << 10) + (units[i + 1] - 0xDC00u);
+    out[o] = static_cast<unsigned char>(0xF0 | (c >> 18));
+    out[o + 1] = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
+    out[o + 2] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+    out[o + 3] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+    return o + 4;
+}
+
 }  // namespace
 
 bool is_ascii(const unsigned char* p, std::size_t n) noexcept {
@@ -109,6 +147,35 @@ std::size_t encode_modified_utf8(const char16_t* units, std::size_t n,
     return best_kernels().encode(units, n, out);
 }
 
+std::size_t encode_joining_pairs(const char16_t* units, std::size_t n,
+                                 unsigned char* out) noexcept {
+    std::size_t o = 0;
+    std::size_t i = 0;
+    while (i < n) {
+        // Up to the next surrogate through the kernels; a pair in four bytes, a lone one by them.
+        std::size_t end = next_surrogate(units, i, n);
+        while (end < n && !pair_at(units, end, n)) end = next_surrogate(units, end + 1, n);
+        o += encode_modified_utf8(units + i, end - i, out + o);
+        if (end == n) break;
+        o = put_pair(units, end, out, o);
+        i = end + 2;
+    }
+    return o;
+}
+
+std::size_t count_pairs(const char16_t* units, std::size_t n) noexcept {
+    std::size_t pairs = 0;
+    for (std::size_t i = next_surrogate(units, 0, n); i < n; i = next_surrogate(units, i, n)) {
+        if (pair_at(units, i, n)) {
+            ++pairs;
+            i += 2;
+        } else {
+            ++i;
+        }
+    }
+    return pairs;
+}
+
 std::size_t encode_utf8(const char16_t* units, std::size_t n, unsigned char* out) noexcept {
     std::size_t o = 0;
     std::size_t i = 0;
@@ -118,22 +185,17 @@ std::size_t encode_utf8(const char16_t* units, std::size_t n, unsigned char* out
         while (end < n && units[end] != 0 && (units[end] & 0xF800) != 0xD800) ++end;
         o += encode_modified_utf8(units + i, end - i, out + o);
         if (end == n) break;
-        std::uint32_t c = units[end];
         i = end + 1;
-        if (c == 0) {
+        if (units[end] == 0) {
             out[o++] = 0;
-            continue;
-        }
-        if (c < 0xDC00 && i < n && (units[i] & 0xFC00) == 0xDC00) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (units[i++] - 0xDC00u);
-            out[o++] = static_cast<unsigned char>(0xF0 | (c >> 18));
-            out[o++] = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
+        } else if (pair_at(units, end, n)) {
+            o = put_pair(units, end, out, o);
+            ++i;
         } else {
-            c = 0xFFFD;
-            out[o++] = 0xEF;
+            out[o++] = 0xEF;  // U+FFFD
+            out[o++] = 0xBF;
+            out[o++] = 0xBD;
         }
-        out[o++] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
-        out[o++] = static_cast<unsigned char>(0x80 | (c & 0x3F));
     }
     return o;
 }

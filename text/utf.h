@@ -44,18 +44,40 @@ std::size_t encode_modified_utf8(const char16_t* units, std::size_t n, unsigned 
 // to. (What the kiv tool prints of a Java string.)
 std::size_t encode_utf8(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
 
-// Passes encode_modified_utf8's bytes of n UTF-16 units to sink(bytes, count) in consecutive
-// slices, every one but the last of an even count (a slice's odd last byte opens the next one).
-// Encodes through a bounded stack buffer, never the whole text.
+// Writes the modified UTF-8 form of n UTF-16 units as Android's runtime gives it: a surrogate
+// pair (high, then low) as the four bytes of its character, every other unit as
+// encode_modified_utf8 writes it, a lone surrogate too. Returns its size, measure_utf16(units,
+// n).bytes - 2 * count_pairs(units, n); out needs room for 3n bytes, all of which may be
+// written to.
+std::size_t encode_joining_pairs(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
+
+// How many surrogate pairs (a high surrogate, then a low one) n UTF-16 units hold.
+std::size_t count_pairs(const char16_t* units, std::size_t n) noexcept;
+
+// How a text's surrogate pairs are written: each unit on its own (encode_modified_utf8, as
+// HotSpot gives them), or joined (encode_joining_pairs, as ART does).
+enum class Pairs { each_unit, joined };
+
+inline bool is_high_surrogate(char16_t c) noexcept { return (c & 0xFC00) == 0xD800; }
+
+// Passes the bytes of n UTF-16 units, their pairs written as `pairs` says, to sink(bytes, count)
+// in consecutive slices, every one but the last of an even count (a slice's odd last byte opens
+// the next one); a slice never ends between the two halves of a pair it joins. Encodes through a
+// bounded stack buffer, never the whole text.
 template <typename Sink>
-void for_each_modified_utf8_slice(const char16_t* units, std::size_t n, Sink sink) noexcept {
+void for_each_modified_utf8_slice(const char16_t* units, std::size_t n, Sink sink,
+                                  Pairs pairs = Pairs::each_unit) noexcept {
     constexpr std::size_t kUnits = 1024;
     unsigned char bytes[1 + 3 * kUnits];
+    const auto encode = pairs == Pairs::joined ? encode_joining_pairs : encode_modified_utf8;
     std::size_t carried = 0;
-    for (std::size_t start = 0; start < n; start += kUnits) {
-        const std::size_t count = n - start < kUnits ? n - start : kUnits;
-        const std::size_t size =
-            carried + encode_modified_utf8(units + start, count, bytes + carried);
+    for (std::size_t start = 0, count = 0; start < n; start += count) {
+        count = n - start < kUnits ? n - start : kUnits;
+        if (pairs == Pairs::joined && start + count < n &&
+            is_high_surrogate(units[start + count - 1])) {
+            --count;  // the pair starts the next slice
+        }
+        const std::size_t size = carried + encode(units + start, count, bytes + carried);
         carried = start + count < n ? size % 2 : 0;
         sink(static_cast<const unsigned char*>(bytes), size - carried);
         if (carried != 0) bytes[0] = bytes[size - 1];

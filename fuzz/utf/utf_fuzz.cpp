@@ -140,6 +140,23 @@ std::vector<std::uint8_t> reference_encode(const std::vector<char16_t>& units) {
     return out;
 }
 
+// The same with each surrogate pair joined into the four bytes of its character, as ART writes
+// a string.
+std::vector<std::uint8_t> reference_encode_joined(const std::vector<char16_t>& units) {
+    std::vector<std::uint8_t> out;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        if (units[i] >= 0xD800 && units[i] <= 0xDBFF && i + 1 < units.size() &&
+            units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+            append_utf8(0x10000 + ((units[i] - 0xD800u) << 10) + (units[i + 1] - 0xDC00u), out);
+            ++i;
+        } else {
+            const std::vector<std::uint8_t> one = reference_encode({units[i]});
+            out.insert(out.end(), one.begin(), one.end());
+        }
+    }
+    return out;
+}
+
 [[noreturn]] void fail(const char* what, const std::uint8_t* data, std::size_t size) {
     std::fprintf(stderr, "utf fuzz: %s; input (%zu bytes):", what, size);
     for (std::size_t i = 0; i < size; ++i) std::fprintf(stderr, " %02X", data[i]);
@@ -184,6 +201,15 @@ void check_encoders(const std::vector<char16_t>& text, const std::uint8_t* data,
         for (std::size_t i = 0; i < bytes.size(); ++i) {
             if (out[i] != bytes[i]) fail("an encoder differs from the reference", data, size);
         }
+    }
+    const std::vector<std::uint8_t> joined = reference_encode_joined(text);
+    if (measured.bytes - 2 * kiv::text::count_pairs(text.data(), text.size()) != joined.size())
+        fail("count_pairs differs from the reference", data, size);
+    if (kiv::text::encode_joining_pairs(text.data(), text.size(), encoded.get()) != joined.size())
+        fail("encode_joining_pairs size differs", data, size);
+    for (std::size_t i = 0; i < joined.size(); ++i) {
+        if (encoded[i] != joined[i])
+            fail("encode_joining_pairs differs from the reference", data, size);
     }
 }
 

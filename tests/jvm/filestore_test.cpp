@@ -79,9 +79,9 @@ TEST_F(FileStore, RoundTripsEveryKindOfText) {
     }
 }
 
-// Long texts are encoded by the library itself, in slices of 1024 characters (on ART only those
-// without a surrogate, where it joins a pair into four bytes): the stored bytes must be exactly
-// the VM's modified UTF-8 (GetStringUTFChars), surrogates paired or lone included. Each edge
+// Long texts are encoded by the library itself, in slices of 1024 characters (on ART with each
+// pair joined into four bytes): the stored bytes must be exactly the VM's modified UTF-8
+// (GetStringUTFChars), surrogates paired or lone included. Each edge
 // character sits at the start, in the middle, across a slice boundary and at the end of runs of
 // each width.
 TEST_F(FileStore, LongTextsStoreExactlyTheVmsModifiedUtf8) {

@@ -20,8 +20,8 @@ struct Text {
 };
 
 // Short texts take the VM's own conversions both ways; the long ones every fast path: ASCII
-// saved in slices and read through a byte[], other texts encoded from the characters (on ART
-// only those without a surrogate) and decoded by the library.
+// saved in slices and read through a byte[], other texts encoded from the characters (pairs
+// joined on ART) and decoded by the library.
 const std::vector<Text>& texts() {
     static const std::vector<Text> all = {
         {"ascii", u"Hello, world! 0123456789"},

@@ -198,34 +198,49 @@ TEST(Utf, DecodersAgreeAroundEveryBlockBoundary) {
     }
 }
 
-// Standard UTF-8, as the kiv tool prints a Java string: zero as a zero byte, pairs joined, lone
-// surrogates as U+FFFD, in runs long enough for the vector encoders too.
-TEST(Utf, EncodesStandardUtf8JoiningPairsAndReplacingLoneSurrogates) {
+// The two encoders that join surrogate pairs into four bytes: standard UTF-8, as the kiv tool
+// prints a Java string (zero as a zero byte, lone surrogates as U+FFFD), and ART's modified
+// UTF-8 (zero as C0 80, lone surrogates as three bytes of their own), in runs long enough for the
+// vector encoders too. count_pairs counts the pairs the second one joins.
+TEST(Utf, EncodersJoiningPairsWriteStandardAndArtsUtf8) {
     const std::string run(40, 'q');
     const std::u16string wide(40, u'q');
     const struct {
         const char* what;
         std::u16string units;
-        std::string bytes;
+        std::string standard, art;
     } rows[] = {
-        {"empty", u"", ""},
-        {"zero", std::u16string(1, u'\0'), std::string(1, '\0')},
-        {"one to three bytes", u"a\u00E9\u4E2D", "a\xC3\xA9\xE4\xB8\xAD"},
-        {"pair", u"\U0001F600", "\xF0\x9F\x98\x80"},
-        {"largest pair", u"\U0010FFFF", "\xF4\x8F\xBF\xBF"},
-        {"lone high", u"\xD83D" + wide, "\xEF\xBF\xBD" + run},
-        {"lone low", wide + u"\xDE00", run + "\xEF\xBF\xBD"},
-        {"reversed pair", u"\xDE00\xD83D", "\xEF\xBF\xBD\xEF\xBF\xBD"},
-        {"high at the end", wide + u"\xD83D", run + "\xEF\xBF\xBD"},
+        {"empty", u"", "", ""},
+        {"zero", std::u16string(1, u'\0'), std::string(1, '\0'), "\xC0\x80"},
+        {"one to three bytes", u"a\u00E9\u4E2D", "a\xC3\xA9\xE4\xB8\xAD", "a\xC3\xA9\xE4\xB8\xAD"},
+        {"pair", u"\U0001F600", "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+        {"largest pair", u"\U0010FFFF", "\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},
+        {"pairs amid runs", wide + u"\U00010000" + wide + u"\U0001F600",
+         run + "\xF0\x90\x80\x80" + run + "\xF0\x9F\x98\x80",
+         run + "\xF0\x90\x80\x80" + run + "\xF0\x9F\x98\x80"},
+        {"lone high", u"\xD83D" + wide, "\xEF\xBF\xBD" + run, "\xED\xA0\xBD" + run},
+        {"lone low", wide + u"\xDE00", run + "\xEF\xBF\xBD", run + "\xED\xB8\x80"},
+        {"reversed pair", u"\xDE00\xD83D", "\xEF\xBF\xBD\xEF\xBF\xBD", "\xED\xB8\x80\xED\xA0\xBD"},
+        {"two highs, then a low", u"\xD800\xD83D\xDE00", "\xEF\xBF\xBD\xF0\x9F\x98\x80",
+         "\xED\xA0\x80\xF0\x9F\x98\x80"},
+        {"high at the end", wide + u"\xD83D", run + "\xEF\xBF\xBD", run + "\xED\xA0\xBD"},
         {"zero inside runs", wide + std::u16string(1, u'\0') + wide,
-         run + std::string(1, '\0') + run},
+         run + std::string(1, '\0') + run, run + "\xC0\x80" + run},
     };
     for (const auto& row : rows) {
-        std::vector<unsigned char> out(3 * row.units.size() + 1, '#');
-        const std::size_t n = text::encode_utf8(row.units.data(), row.units.size(), out.data());
-        EXPECT_EQ(std::string(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(n)), row.bytes)
+        const std::size_t units = row.units.size();
+        for (const auto& [encoder, want] : {std::pair(&text::encode_utf8, row.standard),
+                                            std::pair(&text::encode_joining_pairs, row.art)}) {
+            std::vector<unsigned char> out(3 * units + 1, '#');
+            const std::size_t n = encoder(row.units.data(), units, out.data());
+            EXPECT_EQ(std::string(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(n)), want)
+                << row.what;
+            EXPECT_EQ(out[3 * units], '#') << row.what << ": wrote past 3n bytes";
+        }
+        EXPECT_EQ(text::measure_utf16(row.units.data(), units).bytes -
+                      2 * text::count_pairs(row.units.data(), units),
+                  row.art.size())
             << row.what;
-        EXPECT_EQ(out[3 * row.units.size()], '#') << row.what << ": wrote past 3n bytes";
     }
 }
 
@@ -304,24 +319,33 @@ TEST(Utf, EncodersWriteModifiedUtf8AroundEveryBlockBoundary) {
 }
 
 // The slice encoder hands a text on in slices of 1024 units, each of an even count but the last;
-// surrogates, paired or lone, each on its own, sit on either side of a slice's edge and bring an
-// odd byte across it. The slices joined are the whole text's bytes.
+// surrogates, paired or lone, sit on either side of a slice's edge and bring an odd byte across
+// it, and a pair it joins is never cut in two (its slice ends one unit early). The slices joined
+// are the whole text's bytes.
 TEST(Utf, SlicesAreEvenButTheLastAndJoinToTheWholeText) {
-    const std::string pair = "\xED\xA0\xBD\xED\xB8\x80";  // U+1F600
+    const std::string pair = "\xED\xA0\xBD\xED\xB8\x80";  // U+1F600, each unit alone
+    const std::string four = "\xF0\x9F\x98\x80";          // and joined
+    const std::u16string across = u"ab" + std::u16string(1021, u'\u00E9') + u"\U0001F600b";
+    const std::u16string lone_high_last = std::u16string(1023, u'q') + u"\xD83Dq";
     const struct {
         const char* what;
+        text::Pairs pairs;
         std::u16string units;
         std::string bytes;
     } rows[] = {
-        {"pair across the edge, odd bytes before",
-         u"ab" + std::u16string(1021, u'\u00E9') + u"\U0001F600b",
+        {"pair across the edge, odd bytes before", text::Pairs::each_unit, across,
          "ab" + repeat("\xC3\xA9", 1021) + pair + "b"},
-        {"lone low last of a slice", std::u16string(1023, u'\u00E9') + u"\xDC00z",
-         repeat("\xC3\xA9", 1023) + "\xED\xB0\x80z"},
-        {"lone high first of a slice, odd bytes before",
+        {"pair across the edge, joined", text::Pairs::joined, across,
+         "ab" + repeat("\xC3\xA9", 1021) + four + "b"},
+        {"lone high last of a slice, joined", text::Pairs::joined, lone_high_last,
+         std::string(1023, 'q') + "\xED\xA0\xBDq"},
+        {"lone low last of a slice", text::Pairs::each_unit,
+         std::u16string(1023, u'\u00E9') + u"\xDC00z", repeat("\xC3\xA9", 1023) + "\xED\xB0\x80z"},
+        {"lone high first of a slice, odd bytes before", text::Pairs::each_unit,
          u"\u00E9" + std::u16string(1023, u'q') + u"\xD83D" + std::u16string(1025, u'\u4E2D'),
          "\xC3\xA9" + std::string(1023, 'q') + "\xED\xA0\xBD" + repeat("\xE4\xB8\xAD", 1025)},
-        {"surrogates only", std::u16string(2049, u'\xDFFF'), repeat("\xED\xBF\xBF", 2049)},
+        {"surrogates only", text::Pairs::each_unit, std::u16string(2049, u'\xDFFF'),
+         repeat("\xED\xBF\xBF", 2049)},
     };
     for (const auto& row : rows) {
         std::string joined;
@@ -331,7 +355,8 @@ TEST(Utf, SlicesAreEvenButTheLastAndJoinToTheWholeText) {
             [&](const unsigned char* p, std::size_t n) {
                 joined.append(reinterpret_cast<const char*>(p), n);
                 counts.push_back(n);
-            });
+            },
+            row.pairs);
         EXPECT_TRUE(joined == row.bytes) << row.what;
         EXPECT_EQ(counts.size(), (row.units.size() + 1023) / 1024) << row.what;
         for (std::size_t k = 0; k + 1 < counts.size(); ++k) {
