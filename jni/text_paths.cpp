@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "codec/codec.h"
 #include "jni/hotspot_paths.h"
@@ -19,12 +20,12 @@ constexpr jsize kLongFrom = 1024;
 
 // Saves a long text from its characters, encoded and scrambled slice by slice into the one
 // output buffer: the bytes GetStringUTFChars gives, without its passes over the text and its
-// copy. VMs differ on surrogate pairs, so `pairs` says what this one writes: each unit on its
-// own (HotSpot), or joined into four bytes (ART). `vm_size`, when the VM has told it (ART, which
-// counts its bytes the same way), must be the size reached, or the VM's own conversion stays:
-// false, with nothing done, then, and when the VM cannot hand out the characters.
-bool save_encoded(JNIEnv* env, jstring content, jsize length, const char* path, text::Pairs pairs,
-                  jsize vm_size, store::Status& status) {
+// copy. VMs differ on surrogate pairs, so `pairs` says what this one writes, if the library
+// writes it too: each unit on its own (HotSpot), or joined into four bytes (ART). False, with
+// nothing done, for a text with a surrogate when it is not known, and when the VM cannot hand
+// out the characters.
+bool save_encoded(JNIEnv* env, jstring content, jsize length, const char* path,
+                  std::optional<text::Pairs> pairs, store::Status& status) {
     const auto count = static_cast<std::size_t>(length);
     std::size_t size = 0;
     sys::Buffer scrambled;
@@ -34,17 +35,17 @@ bool save_encoded(JNIEnv* env, jstring content, jsize length, const char* path, 
         // No JNI call, and nothing that waits, until the characters are released here.
         const text::Utf16Size measured = text::measure_utf16(chars.get(), count);
         size = measured.bytes;
-        if (measured.surrogates && pairs == text::Pairs::joined) {
+        if (measured.surrogates && !pairs) return false;
+        if (measured.surrogates && *pairs == text::Pairs::joined) {
             size -= 2 * text::count_pairs(chars.get(), count);
         }
-        if (vm_size >= 0 && size != static_cast<std::size_t>(vm_size)) return false;
         scrambled = sys::Buffer(size);
         if (scrambled) {
             codec::SliceScrambler scrambler(scrambled.get(), size);
             text::for_each_modified_utf8_slice(
                 chars.get(), count,
                 [&](const unsigned char* bytes, std::size_t n) { scrambler.add(bytes, n); },
-                measured.surrogates ? pairs : text::Pairs::each_unit);
+                measured.surrogates ? *pairs : text::Pairs::each_unit);
         }
     }
     status = scrambled ? store::save_scrambled(path, scrambled.get(), size)
@@ -68,22 +69,58 @@ jstring new_decoded_string(JNIEnv* env, const unsigned char* p, std::size_t n) {
     return env->NewString(reinterpret_cast<const jchar*>(out), static_cast<jsize>(count));
 }
 
+// Whether a long text (kLongFrom characters or more) looks all ASCII (U+0001 to U+007F): 16
+// windows of 64 characters spread over it, the first and the last included, are. Prose with a
+// wider character every few hundred rarely passes.
+bool looks_ascii(JNIEnv* env, jstring content, jsize length) {
+    constexpr jsize kWindows = 16;
+    constexpr jsize kWindow = 64;
+    jchar window[kWindow];
+    jchar any = 0;
+    for (jsize k = 0; k < kWindows; ++k) {
+        const auto start =
+            static_cast<jsize>(std::int64_t{k} * (length - kWindow) / (kWindows - 1));
+        env->GetStringRegion(content, start, kWindow, window);
+        for (jchar c : window) any |= static_cast<jchar>(c == 0 ? 0x80 : c);
+    }
+    return (any & 0xFF80) == 0;
+}
+
+// How this VM writes surrogate pairs, from its count of the bytes of one pair and one lone
+// surrogate: joined (4 + 3, ART), each unit on its own (6 + 3, HotSpot), or neither.
+std::optional<text::Pairs> pairs_of_vm(JNIEnv* env) {
+    const jchar probe[] = {0xD83D, 0xDE00, 0xD800};
+    LocalRef<jstring> s(env, env->NewString(probe, 3));
+    if (!s) {
+        env->ExceptionClear();
+        return std::nullopt;
+    }
+    switch (env->GetStringUTFLength(s.get())) {
+        case 7: return text::Pairs::joined;
+        case 9: return text::Pairs::each_unit;
+        default: return std::nullopt;
+    }
+}
+
 // A long text's way other than the VM's own bytes, if it has one: status is set then.
 bool save_long(JNIEnv* env, jstring content, jsize length, const char* path,
                store::Status& status) {
     if constexpr (kHotSpotPaths) {
         if (hotspot::vm_is_desktop(env)) {
             return hotspot::save_ascii(env, content, length, path, status) ||
-                   save_encoded(env, content, length, path, text::Pairs::each_unit, -1, status);
+                   save_encoded(env, content, length, path, text::Pairs::each_unit, status);
         }
     }
     // On Android's runtime the slices (which widen its bytes and narrow them again) lose to its
-    // own conversion of an ASCII text, which it keeps as bytes (its modified UTF-8 length is its
-    // length); every other text is encoded faster from its characters, mostly ASCII or not
-    // (bench/README.md, the languages on ART).
-    const jsize vm_size = env->GetStringUTFLength(content);
-    return vm_size != length &&
-           save_encoded(env, content, length, path, text::Pairs::joined, vm_size, status);
+    // own conversion of an ASCII text, which it keeps as bytes; every other text is encoded
+    // faster from its characters, mostly ASCII or not (bench/README.md, the languages on ART).
+    // ART tells the size of a string it keeps as bytes at once but counts any other in a pass
+    // of its own, so it is asked only of a text that looks all ASCII. How it writes pairs (ART 7
+    // and later join them) is asked of a string of three characters.
+    if (looks_ascii(env, content, length) && env->GetStringUTFLength(content) == length) {
+        return false;
+    }
+    return save_encoded(env, content, length, path, pairs_of_vm(env), status);
 }
 
 jstring make_string(JNIEnv* env, const char* p, std::size_t n) {
