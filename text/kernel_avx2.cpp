@@ -58,7 +58,8 @@ inline std::size_t pack_quad(__m128i v, unsigned lengths, unsigned char* out,
 
 }  // namespace
 
-std::size_t decode_avx2(const unsigned char* p, std::size_t n, char16_t* out) noexcept {
+KIV_KERNEL_ENTRY std::size_t decode_avx2(const unsigned char* p, std::size_t n,
+                                         char16_t* out) noexcept {
     const __m256i swap = _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1,
                                           0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
     const __m256i low6 = _mm256_set1_epi16(0x003F);
@@ -200,7 +201,8 @@ std::size_t decode_avx2(const unsigned char* p, std::size_t n, char16_t* out) no
     return o + decode_ssse3(p + i, n - i, out + o);
 }
 
-std::size_t encode_avx2(const char16_t* units, std::size_t n, unsigned char* out) noexcept {
+KIV_KERNEL_ENTRY std::size_t encode_avx2(const char16_t* units, std::size_t n,
+                                         unsigned char* out) noexcept {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i tail = _mm256_set1_epi16(0x0080);
     const __m256i low6 = _mm256_set1_epi16(0x003F);

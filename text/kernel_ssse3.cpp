@@ -197,7 +197,8 @@ __attribute__((noinline)) Progress decode_mixed(const unsigned char* p, std::siz
 
 }  // namespace
 
-std::size_t decode_ssse3(const unsigned char* p, std::size_t n, char16_t* out) noexcept {
+KIV_KERNEL_ENTRY std::size_t decode_ssse3(const unsigned char* p, std::size_t n,
+                                          char16_t* out) noexcept {
     const __m128i zero = _mm_setzero_si128();
     // Three-byte sequences: lanes 0-3 from bytes 0-11 of a, lanes 4-7 from bytes 4-15 of b (the
     // block's bytes 8-23). tails: second byte high, third low; leads: the first byte.
@@ -350,7 +351,8 @@ __attribute__((noinline)) Progress encode_mixed(const char16_t* units, std::size
 
 }  // namespace
 
-std::size_t encode_ssse3(const char16_t* units, std::size_t n, unsigned char* out) noexcept {
+KIV_KERNEL_ENTRY std::size_t encode_ssse3(const char16_t* units, std::size_t n,
+                                          unsigned char* out) noexcept {
     std::size_t i = 0;
     std::size_t o = 0;
     while (i + 8 <= n) {
