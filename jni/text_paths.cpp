@@ -115,8 +115,8 @@ bool save_long(JNIEnv* env, jstring content, jsize length, const char* path,
     // own conversion of an ASCII text, which it keeps as bytes; every other text is encoded
     // faster from its characters, mostly ASCII or not (bench/README.md, the languages on ART).
     // ART tells the size of a string it keeps as bytes at once but counts any other in a pass
-    // of its own, so it is asked only of a text that looks all ASCII. How it writes pairs (ART 7
-    // and later join them) is asked of a string of three characters.
+    // of its own, so it is asked only of a text that looks all ASCII. How it writes pairs (the
+    // ART tested here joins them) is asked of a string of three characters.
     if (looks_ascii(env, content, length) && env->GetStringUTFLength(content) == length) {
         return false;
     }
