@@ -72,6 +72,13 @@ bool pair_at(const char16_t* units, std::size_t i, std::size_t n) noexcept {
     return is_high_surrogate(units[i]) && i + 1 < n && (units[i + 1] & 0xFC00) == 0xDC00;
 }
 
+// Index of the first surrogate pair in [i, n), or n.
+std::size_t next_pair(const char16_t* units, std::size_t i, std::size_t n) noexcept {
+    std::size_t at = next_surrogate(units, i, n);
+    while (at < n && !pair_at(units, at, n)) at = next_surrogate(units, at + 1, n);
+    return at;
+}
+
 // Writes the four bytes of the character the pair at units[i] stands for; returns the new o.
 std::size_t put_pair(const char16_t* units, std::size_t i, unsigned char* out,
                      std::size_t o) noexcept {
@@ -152,9 +159,8 @@ std::size_t encode_joining_pairs(const char16_t* units, std::size_t n,
     std::size_t o = 0;
     std::size_t i = 0;
     while (i < n) {
-        // Up to the next surrogate through the kernels; a pair in four bytes, a lone one by them.
-        std::size_t end = next_surrogate(units, i, n);
-        while (end < n && !pair_at(units, end, n)) end = next_surrogate(units, end + 1, n);
+        // Up to the next pair through the kernels (a lone surrogate too); a pair in four bytes.
+        const std::size_t end = next_pair(units, i, n);
         o += encode_modified_utf8(units + i, end - i, out + o);
         if (end == n) break;
         o = put_pair(units, end, out, o);
@@ -165,14 +171,7 @@ std::size_t encode_joining_pairs(const char16_t* units, std::size_t n,
 
 std::size_t count_pairs(const char16_t* units, std::size_t n) noexcept {
     std::size_t pairs = 0;
-    for (std::size_t i = next_surrogate(units, 0, n); i < n; i = next_surrogate(units, i, n)) {
-        if (pair_at(units, i, n)) {
-            ++pairs;
-            i += 2;
-        } else {
-            ++i;
-        }
-    }
+    for (std::size_t i = next_pair(units, 0, n); i < n; i = next_pair(units, i + 2, n)) ++pairs;
     return pairs;
 }
 
