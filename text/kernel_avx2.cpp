@@ -241,11 +241,31 @@ KIV_KERNEL_ENTRY std::size_t encode_avx2(const char16_t* units, std::size_t n,
         const std::uint32_t three_lanes = mask_of(three);
         const __m256i t6 = _mm256_srli_epi16(u, 6);
         const __m256i lasts = _mm256_or_si256(_mm256_and_si256(u, low6), tail);
+        const __m256i pairs = _mm256_or_si256(_mm256_or_si256(t6, _mm256_set1_epi16(0x00C0)),
+                                              _mm256_slli_epi16(lasts, 8));
+        if (three_lanes == 0) {
+            if (ascii_lanes == 0) {  // two-byte characters, U+0000 too (C0 80)
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + o), pairs);
+                i += 16;
+                o += 32;
+                continue;
+            }
+            // One and two bytes: every unit in two, zero where one will do.
+            const __m256i both =
+                _mm256_or_si256(_mm256_and_si256(ascii, u), _mm256_andnot_si256(ascii, pairs));
+            const std::uint32_t kept = ~mask_of(_mm256_cmpeq_epi8(both, zero));
+            const __m128i both0 = _mm256_castsi256_si128(both);
+            const __m128i both1 = _mm256_extracti128_si256(both, 1);
+            o = pack_bytes(both0, kept & 0xFF, out, o);
+            o = pack_bytes(_mm_srli_si128(both0, 8), (kept >> 8) & 0xFF, out, o);
+            o = pack_bytes(both1, (kept >> 16) & 0xFF, out, o);
+            o = pack_bytes(_mm_srli_si128(both1, 8), kept >> 24, out, o);
+            i += 16;
+            continue;
+        }
         const __m256i firsts = _mm256_or_si256(
             _mm256_or_si256(_mm256_srli_epi16(u, 12), _mm256_set1_epi16(0x00E0)),
             _mm256_slli_epi16(_mm256_or_si256(_mm256_and_si256(t6, low6), tail), 8));
-        const __m256i pairs = _mm256_or_si256(_mm256_or_si256(t6, _mm256_set1_epi16(0x00C0)),
-                                              _mm256_slli_epi16(lasts, 8));
         if (three_lanes == 0xFFFFFFFFu) {
             const __m256i front = _mm256_or_si256(_mm256_shuffle_epi8(firsts, front_firsts),
                                                   _mm256_shuffle_epi8(lasts, front_thirds));
@@ -260,25 +280,6 @@ KIV_KERNEL_ENTRY std::size_t encode_avx2(const char16_t* units, std::size_t n,
                              _mm256_extracti128_si256(back, 1));
             i += 16;
             o += 48;
-            continue;
-        }
-        if ((ascii_lanes | three_lanes) == 0) {  // two-byte characters, U+0000 too (C0 80)
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + o), pairs);
-            i += 16;
-            o += 32;
-            continue;
-        }
-        if (three_lanes == 0) {  // one and two bytes: every unit in two, zero where one will do
-            const __m256i both =
-                _mm256_or_si256(_mm256_and_si256(ascii, u), _mm256_andnot_si256(ascii, pairs));
-            const std::uint32_t kept = ~mask_of(_mm256_cmpeq_epi8(both, zero));
-            const __m128i both0 = _mm256_castsi256_si128(both);
-            const __m128i both1 = _mm256_extracti128_si256(both, 1);
-            o = pack_bytes(both0, kept & 0xFF, out, o);
-            o = pack_bytes(_mm_srli_si128(both0, 8), (kept >> 8) & 0xFF, out, o);
-            o = pack_bytes(both1, (kept >> 16) & 0xFF, out, o);
-            o = pack_bytes(_mm_srli_si128(both1, 8), kept >> 24, out, o);
-            i += 16;
             continue;
         }
         // Any mix: every unit's bytes in a 4-byte lane, zeros after them, packed four units at
