@@ -25,7 +25,7 @@ elseif(_kiv_cpu MATCHES "^(x86_64|amd64|x64)$")
   set(KIV_KERNEL_SETS ssse3 sse42 avx2)
   set(KIV_KERNEL_FLAG_ssse3 -mssse3)
   set(KIV_KERNEL_FLAG_sse42 -msse4.2)
-  set(KIV_KERNEL_FLAG_avx2 -mavx2)
+  set(KIV_KERNEL_FLAG_avx2 -mavx2 -mpopcnt)  # cpu/cpu.h asks for both
 elseif(_kiv_cpu MATCHES "^(i[3-6]86|x86)$")
   # No AVX2 on 32-bit x86: Android's x86 ABI guarantees SSSE3 and nothing newer (SSE4.2 is
   # asked at run time).

@@ -41,7 +41,8 @@ inline unsigned features() noexcept {
     if (__builtin_cpu_supports("ssse3")) f |= ssse3;
 #endif
     if (__builtin_cpu_supports("sse4.2")) f |= sse42;
-    if (__builtin_cpu_supports("avx2")) f |= avx2;
+    // The AVX2 kernels count bits with POPCNT, which every AVX2 CPU has.
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt")) f |= avx2;
 #elif defined(__aarch64__) || (defined(__arm__) && defined(__ARM_NEON))
     f |= neon;  // arm64, or a 32-bit build where NEON is baseline
 #elif defined(__arm__) && defined(__linux__)

@@ -46,14 +46,13 @@ inline std::size_t pack_bytes(__m128i v, unsigned mask, unsigned char* out,
     return o + kPack.counts[mask];
 }
 
-// Packs the bytes of four characters, each in a 4-byte lane of v, to out + o by their lengths
-// (pack_table.h's kQuads), storing 16 bytes; returns the new o.
-inline std::size_t pack_quad(__m128i v, unsigned lengths, unsigned char* out,
-                             std::size_t o) noexcept {
+// Stores the bytes of four characters, each in a 4-byte lane of v, packed by their lengths
+// (pack_table.h's kQuads), to the 16 bytes at `at`.
+inline void store_quad(__m128i v, unsigned lengths, unsigned char* at) noexcept {
     const unsigned char* shuffle = kQuads.shuffles[kQuads.of_lengths[lengths]];
-    const __m128i at = _mm_loadu_si128(reinterpret_cast<const __m128i*>(shuffle));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), _mm_shuffle_epi8(v, at));
-    return o + shuffle[15];
+    const __m128i packed =
+        _mm_shuffle_epi8(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(shuffle)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at), packed);
 }
 
 }  // namespace
@@ -292,10 +291,16 @@ KIV_KERNEL_ENTRY std::size_t encode_avx2(const char16_t* units, std::size_t n,
         const __m256i quads_a = _mm256_unpacklo_epi16(leads, thirds);  // units 0-3, 8-11
         const __m256i quads_b = _mm256_unpackhi_epi16(leads, thirds);  // units 4-7, 12-15
         const std::uint32_t lengths = (~ascii_lanes & 0x55555555u) | (three_lanes & 0xAAAAAAAAu);
-        o = pack_quad(_mm256_castsi256_si128(quads_a), lengths & 0xFF, out, o);
-        o = pack_quad(_mm256_castsi256_si128(quads_b), (lengths >> 8) & 0xFF, out, o);
-        o = pack_quad(_mm256_extracti128_si256(quads_a, 1), (lengths >> 16) & 0xFF, out, o);
-        o = pack_quad(_mm256_extracti128_si256(quads_b, 1), lengths >> 24, out, o);
+        // A character takes one byte more than the set bits of its length: every quad's place
+        // is known at once, without waiting for the count the shuffle before it holds.
+        store_quad(_mm256_castsi256_si128(quads_a), lengths & 0xFF, out + o);
+        store_quad(_mm256_castsi256_si128(quads_b), (lengths >> 8) & 0xFF,
+                   out + o + 4 + static_cast<unsigned>(__builtin_popcount(lengths & 0xFF)));
+        store_quad(_mm256_extracti128_si256(quads_a, 1), (lengths >> 16) & 0xFF,
+                   out + o + 8 + static_cast<unsigned>(__builtin_popcount(lengths & 0xFFFF)));
+        store_quad(_mm256_extracti128_si256(quads_b, 1), lengths >> 24,
+                   out + o + 12 + static_cast<unsigned>(__builtin_popcount(lengths & 0xFFFFFF)));
+        o += 16 + static_cast<unsigned>(__builtin_popcount(lengths));
         i += 16;
     }
     return o + encode_ssse3(units + i, n - i, out + o);
