@@ -45,21 +45,13 @@ std::size_t shared_sequence(const unsigned char* p, std::size_t i, std::size_t n
     return 0;
 }
 
-// Index of the first surrogate in [i, n), or n: sixteen units a step, four to a word (a word's
-// units xor D800 after masking with F800 hold a zero unit exactly where it holds a surrogate:
-// the classic has-zero test, on 16-bit lanes).
+// Index of the first surrogate in [i, n), or n: 32 units a step, in a loop the compiler turns
+// into vector compares.
 std::size_t next_surrogate(const char16_t* units, std::size_t i, std::size_t n) noexcept {
-    constexpr std::uint64_t kMask = 0xF800F800F800F800ull;
-    constexpr std::uint64_t kSurrogate = 0xD800D800D800D800ull;
-    constexpr std::uint64_t kOnes = 0x0001000100010001ull;
-    constexpr std::uint64_t kHighs = 0x8000800080008000ull;
-    for (; i + 16 <= n; i += 16) {
-        std::uint64_t any = 0;
-        for (std::size_t k = 0; k < 16; k += 4) {
-            std::uint64_t w;
-            std::memcpy(&w, units + i + k, 8);
-            w = (w & kMask) ^ kSurrogate;
-            any |= (w - kOnes) & ~w & kHighs;
+    for (; i + 32 <= n; i += 32) {
+        char16_t any = 0;  // 16 bits, as the units: no widening of the lanes
+        for (std::size_t k = 0; k < 32; ++k) {
+            any |= static_cast<char16_t>((units[i + k] & 0xF800) == 0xD800);
         }
         if (any != 0) break;
     }
