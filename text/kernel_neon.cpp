@@ -225,6 +225,22 @@ std::size_t encode_mixed(uint16x8_t u, unsigned char* out, std::size_t o) noexce
     return pack_quad(quads.val[1], lengths >> 8, out, o);
 }
 
+// Eight units of one and two bytes, and ascii their ASCII lanes, to out[o]: every unit in two
+// bytes, the second zero where one will do, and the zeros packed out eight bytes at a time
+// (kPack); returns the new o. Stores up to 16 bytes past o, within the units' 2 bytes each.
+std::size_t encode_short(uint16x8_t u, uint16x8_t ascii, unsigned char* out,
+                         std::size_t o) noexcept {
+    const uint16x8_t pairs =
+        vorrq_u16(vorrq_u16(vshrq_n_u16(u, 6), vdupq_n_u16(0xC0)),
+                  vshlq_n_u16(vorrq_u16(vandq_u16(u, vdupq_n_u16(0x3F)), vdupq_n_u16(0x80)), 8));
+    const uint8x16_t both = vreinterpretq_u8_u16(vbslq_u16(ascii, u, pairs));
+    const unsigned kept = mask_of(vtstq_u8(both, both));
+    vst1_u8(out + o, vtbl1_u8(vget_low_u8(both), vld1_u8(kPack.positions[kept & 0xFF])));
+    o += kPack.counts[kept & 0xFF];
+    vst1_u8(out + o, vtbl1_u8(vget_high_u8(both), vld1_u8(kPack.positions[kept >> 8])));
+    return o + kPack.counts[kept >> 8];
+}
+
 }  // namespace
 
 std::size_t encode_neon(const char16_t* units, std::size_t n, unsigned char* out) noexcept {
@@ -273,6 +289,12 @@ std::size_t encode_neon(const char16_t* units, std::size_t n, unsigned char* out
             vst2q_u8(out + o, s);
             i += 16;
             o += 32;
+            continue;
+        }
+        if (!any_set(vreinterpretq_u8_u16(vorrq_u16(wide_a, wide_b)))) {  // one and two bytes
+            o = encode_short(a, ascii_a, out, o);
+            o = encode_short(b, ascii_b, out, o);
+            i += 16;
             continue;
         }
         o = encode_mixed(a, out, o);
