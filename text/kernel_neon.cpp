@@ -5,9 +5,10 @@
 // characters a 16-byte block at a time, gathered with the shared table of pack_table.h (kPack).
 // The shuffle is vqtbl1q_u8 on arm64 and a pair of vtbl2_u8 on 32-bit ARM; the masks that SSE
 // reads with movemask are folded here from the lanes with pairwise adds. The encoder takes 16
-// characters of one width a step, and mixed ones 8 at a time: each unit's bytes in a 4-byte lane,
-// four units packed by their lengths with kQuads, as SSSE3's mixed step does. The scalar code
-// takes what no step takes, one sequence at a time.
+// characters of one width a step, 16 of one and two bytes in two bytes each with the zeros packed
+// out (kPack), and other mixes 8 at a time: each unit's bytes in a 4-byte lane, four units packed
+// by their lengths with kQuads, as SSSE3's mixed step does. The scalar code takes what no step
+// takes, one sequence at a time.
 #include <arm_neon.h>
 
 #include <cstdint>
