@@ -192,6 +192,18 @@ bool all_set(uint16x8_t m) noexcept {
 #endif
 }
 
+// Packs the bytes of v that an 8-bit mask selects to out[o], storing all 8; returns the new o.
+std::size_t pack_bytes(uint8x8_t v, unsigned mask, unsigned char* out, std::size_t o) noexcept {
+    vst1_u8(out + o, vtbl1_u8(v, vld1_u8(kPack.positions[mask])));
+    return o + kPack.counts[mask];
+}
+
+// The two-byte forms of the units of u: C0 | bits 6-10, then 80 | bits 0-5.
+uint16x8_t pairs_of(uint16x8_t u) noexcept {
+    const uint16x8_t last = vorrq_u16(vandq_u16(u, vdupq_n_u16(0x3F)), vdupq_n_u16(0x80));
+    return vorrq_u16(vorrq_u16(vshrq_n_u16(u, 6), vdupq_n_u16(0xC0)), vshlq_n_u16(last, 8));
+}
+
 // Packs the bytes of four characters, each in a 4-byte lane of v, to out[o] by their lengths
 // (pack_table.h's kQuads), storing 16 bytes; returns the new o.
 std::size_t pack_quad(uint16x8_t v, unsigned lengths, unsigned char* out, std::size_t o) noexcept {
@@ -215,9 +227,7 @@ std::size_t encode_mixed(uint16x8_t u, unsigned char* out, std::size_t o) noexce
     // bytes); zipped, every unit's bytes in a 4-byte lane.
     const uint16x8_t leads = vbslq_u16(
         three, vorrq_u16(vorrq_u16(vshrq_n_u16(u, 12), vdupq_n_u16(0xE0)), vshlq_n_u16(mid, 8)),
-        vbslq_u16(
-            ascii, u,
-            vorrq_u16(vorrq_u16(vshrq_n_u16(u, 6), vdupq_n_u16(0xC0)), vshlq_n_u16(last, 8))));
+        vbslq_u16(ascii, u, pairs_of(u)));
     const uint16x8x2_t quads = vzipq_u16(leads, vandq_u16(three, last));
     // 2 bits a unit: bit 2j when unit j takes two bytes or more, bit 2j + 1 when three.
     const uint8x8x2_t bits = vzip_u8(vmovn_u16(vmvnq_u16(ascii)), vmovn_u16(three));
@@ -231,15 +241,10 @@ std::size_t encode_mixed(uint16x8_t u, unsigned char* out, std::size_t o) noexce
 // (kPack); returns the new o. Stores up to 16 bytes past o, within the units' 2 bytes each.
 std::size_t encode_short(uint16x8_t u, uint16x8_t ascii, unsigned char* out,
                          std::size_t o) noexcept {
-    const uint16x8_t pairs =
-        vorrq_u16(vorrq_u16(vshrq_n_u16(u, 6), vdupq_n_u16(0xC0)),
-                  vshlq_n_u16(vorrq_u16(vandq_u16(u, vdupq_n_u16(0x3F)), vdupq_n_u16(0x80)), 8));
-    const uint8x16_t both = vreinterpretq_u8_u16(vbslq_u16(ascii, u, pairs));
+    const uint8x16_t both = vreinterpretq_u8_u16(vbslq_u16(ascii, u, pairs_of(u)));
     const unsigned kept = mask_of(vtstq_u8(both, both));
-    vst1_u8(out + o, vtbl1_u8(vget_low_u8(both), vld1_u8(kPack.positions[kept & 0xFF])));
-    o += kPack.counts[kept & 0xFF];
-    vst1_u8(out + o, vtbl1_u8(vget_high_u8(both), vld1_u8(kPack.positions[kept >> 8])));
-    return o + kPack.counts[kept >> 8];
+    o = pack_bytes(vget_low_u8(both), kept & 0xFF, out, o);
+    return pack_bytes(vget_high_u8(both), kept >> 8, out, o);
 }
 
 }  // namespace
