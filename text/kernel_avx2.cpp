@@ -2,7 +2,8 @@
 // (encoding) at a time, with the same table (pack_table.h) and the same checks; see the
 // description of the algorithms there. Where AVX2 shifts a byte across the two 128-bit halves of
 // a vector it takes the neighbour from the other half (alignr over a half-swapped copy). The
-// last 32 bytes (16 units) go to the SSSE3 kernel, which every AVX2 CPU runs. This file alone is
+// last 32 bytes (16 units) go to the SSSE3 kernel, which every AVX2 CPU runs. The encoder also
+// has a way of its own through runs of blocks of mixed widths (encode_dense). This file alone is
 // built with -mavx2 and only runs when the CPU (and the OS) report AVX2.
 #include <immintrin.h>
 
@@ -200,11 +201,104 @@ KIV_KERNEL_ENTRY std::size_t decode_avx2(const unsigned char* p, std::size_t n,
     return o + decode_ssse3(p + i, n - i, out + o);
 }
 
+namespace {
+
+// The widths of a block of 16 units, as masks of two bits a unit.
+struct Widths {
+    __m256i ascii;  // U+0001 to U+007F
+    __m256i three;  // U+0800 on
+    std::uint32_t ascii_lanes;
+    std::uint32_t three_lanes;
+};
+
+inline __m256i ascii_of(__m256i u) noexcept {
+    const __m256i zero = _mm256_setzero_si256();
+    return _mm256_andnot_si256(
+        _mm256_cmpeq_epi16(u, zero),
+        _mm256_cmpeq_epi16(_mm256_and_si256(u, _mm256_set1_epi16(-0x0080)), zero));
+}
+
+inline Widths widths_of(__m256i u, __m256i ascii) noexcept {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i three = _mm256_cmpeq_epi16(
+        _mm256_cmpeq_epi16(_mm256_and_si256(u, _mm256_set1_epi16(-0x0800)), zero), zero);
+    return {ascii, three, mask_of(ascii), mask_of(three)};
+}
+
+inline __m256i lasts_of(__m256i u) noexcept {  // 80 | bits 0-5
+    return _mm256_or_si256(_mm256_and_si256(u, _mm256_set1_epi16(0x003F)),
+                           _mm256_set1_epi16(0x0080));
+}
+
+inline __m256i pairs_of(__m256i u) noexcept {  // C0 | bits 6-10, then 80 | bits 0-5
+    return _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi16(u, 6), _mm256_set1_epi16(0x00C0)),
+                           _mm256_slli_epi16(lasts_of(u), 8));
+}
+
+inline __m256i firsts_of(__m256i u) noexcept {  // E0 | bits 12-15, then 80 | bits 6-11
+    return _mm256_or_si256(_mm256_or_si256(_mm256_srli_epi16(u, 12), _mm256_set1_epi16(0x00E0)),
+                           _mm256_slli_epi16(lasts_of(_mm256_srli_epi16(u, 6)), 8));
+}
+
+// Two bits a unit: 00 for one byte, 01 for two, 11 for three.
+inline std::uint32_t lengths_of(const Widths& w) noexcept {
+    return (~w.ascii_lanes & 0x55555555u) | (w.three_lanes & 0xAAAAAAAAu);
+}
+
+// Any mix: every unit's bytes in a 4-byte lane, zeros after them, packed four units at a time
+// by their lengths (pack_table.h's kQuads). Returns the new o.
+inline std::size_t encode_quads(__m256i u, const Widths& w, unsigned char* out,
+                                std::size_t o) noexcept {
+    const __m256i leads = _mm256_or_si256(
+        _mm256_and_si256(w.three, firsts_of(u)),
+        _mm256_andnot_si256(w.three, _mm256_or_si256(_mm256_and_si256(w.ascii, u),
+                                                     _mm256_andnot_si256(w.ascii, pairs_of(u)))));
+    const __m256i thirds = _mm256_and_si256(w.three, lasts_of(u));
+    const __m256i quads_a = _mm256_unpacklo_epi16(leads, thirds);  // units 0-3, 8-11
+    const __m256i quads_b = _mm256_unpackhi_epi16(leads, thirds);  // units 4-7, 12-15
+    const std::uint32_t lengths = lengths_of(w);
+    // A character takes one byte more than the set bits of its length: every quad's place
+    // is known at once, without waiting for the count the shuffle before it holds.
+    store_quad(_mm256_castsi256_si128(quads_a), lengths & 0xFF, out + o);
+    store_quad(_mm256_castsi256_si128(quads_b), (lengths >> 8) & 0xFF,
+               out + o + 4 + static_cast<unsigned>(__builtin_popcount(lengths & 0xFF)));
+    store_quad(_mm256_extracti128_si256(quads_a, 1), (lengths >> 16) & 0xFF,
+               out + o + 8 + static_cast<unsigned>(__builtin_popcount(lengths & 0xFFFF)));
+    store_quad(_mm256_extracti128_si256(quads_b, 1), lengths >> 24,
+               out + o + 12 + static_cast<unsigned>(__builtin_popcount(lengths & 0xFFFFFF)));
+    return o + 16 + static_cast<unsigned>(__builtin_popcount(lengths));
+}
+
+// Where widths interleave block by block, as in most text that is not English, the CPU guesses
+// the main loop's tests of a block's widths wrong at every other block or so, and a wrong guess
+// costs more than the step that takes any mix. So where a block that is neither all ASCII nor all
+// three-byte follows one of mixed widths, the blocks from units[at.in] on all take that step,
+// with no test, until kRun blocks in a row could have taken a faster step of one width (all
+// ASCII, all two bytes, all three). The CPU learns the widths of a text it meets again and again
+// and then guesses right, but an app's text is new to it: see bench/README.md.
+Progress encode_dense(const char16_t* units, std::size_t n, unsigned char* out,
+                      Progress at) noexcept {
+    constexpr std::uint32_t kRun = (1u << 12) - 1;  // 12 blocks (bench/README.md)
+    std::size_t i = at.in;
+    std::size_t o = at.out;
+    std::uint32_t one_width = 0;  // bit k: the block k blocks back had one width
+    do {
+        const __m256i u = load32(units + i);
+        const Widths w = widths_of(u, ascii_of(u));
+        o = encode_quads(u, w, out, o);
+        const std::uint32_t lengths = lengths_of(w);
+        one_width = (one_width << 1) |
+                    static_cast<std::uint32_t>(((lengths >> 2) | (lengths << 30)) == lengths);
+        i += 16;
+    } while (i + 24 <= n && (one_width & kRun) != kRun);
+    return {i, o};
+}
+
+}  // namespace
+
 KIV_KERNEL_ENTRY std::size_t encode_avx2(const char16_t* units, std::size_t n,
                                          unsigned char* out) noexcept {
     const __m256i zero = _mm256_setzero_si256();
-    const __m256i tail = _mm256_set1_epi16(0x0080);
-    const __m256i low6 = _mm256_set1_epi16(0x003F);
     // As in kernel_ssse3.cpp, in each half: 8 characters to 24 bytes, 16 and then 8.
     const __m256i front_firsts =
         _mm256_setr_epi8(0, 1, -1, 2, 3, -1, 4, 5, -1, 6, 7, -1, 8, 9, -1, 10, 0, 1, -1, 2, 3, -1,
@@ -220,14 +314,12 @@ KIV_KERNEL_ENTRY std::size_t encode_avx2(const char16_t* units, std::size_t n,
                          -1, 12, -1, -1, 14, -1, -1, -1, -1, -1, -1, -1, -1);
     std::size_t i = 0;
     std::size_t o = 0;
+    std::size_t after_mixed = 1;  // just past the last block of mixed widths (none yet)
     // A block's last 16-byte store ends at most 52 bytes past 3i: 8 more units keep it in 3n.
     while (i + 24 <= n) {
         const __m256i u = load32(units + i);
-        const __m256i ascii = _mm256_andnot_si256(
-            _mm256_cmpeq_epi16(u, zero),
-            _mm256_cmpeq_epi16(_mm256_and_si256(u, _mm256_set1_epi16(-0x0080)), zero));
-        const std::uint32_t ascii_lanes = mask_of(ascii);
-        if (ascii_lanes == 0xFFFFFFFFu) {
+        const __m256i ascii = ascii_of(u);
+        if (mask_of(ascii) == 0xFFFFFFFFu) {
             _mm_storeu_si128(
                 reinterpret_cast<__m128i*>(out + o),
                 _mm_packus_epi16(_mm256_castsi256_si128(u), _mm256_extracti128_si256(u, 1)));
@@ -235,37 +327,10 @@ KIV_KERNEL_ENTRY std::size_t encode_avx2(const char16_t* units, std::size_t n,
             o += 16;
             continue;
         }
-        const __m256i three = _mm256_cmpeq_epi16(
-            _mm256_cmpeq_epi16(_mm256_and_si256(u, _mm256_set1_epi16(-0x0800)), zero), zero);
-        const std::uint32_t three_lanes = mask_of(three);
-        const __m256i t6 = _mm256_srli_epi16(u, 6);
-        const __m256i lasts = _mm256_or_si256(_mm256_and_si256(u, low6), tail);
-        const __m256i pairs = _mm256_or_si256(_mm256_or_si256(t6, _mm256_set1_epi16(0x00C0)),
-                                              _mm256_slli_epi16(lasts, 8));
-        if (three_lanes == 0) {
-            if (ascii_lanes == 0) {  // two-byte characters, U+0000 too (C0 80)
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + o), pairs);
-                i += 16;
-                o += 32;
-                continue;
-            }
-            // One and two bytes: every unit in two, zero where one will do.
-            const __m256i both =
-                _mm256_or_si256(_mm256_and_si256(ascii, u), _mm256_andnot_si256(ascii, pairs));
-            const std::uint32_t kept = ~mask_of(_mm256_cmpeq_epi8(both, zero));
-            const __m128i both0 = _mm256_castsi256_si128(both);
-            const __m128i both1 = _mm256_extracti128_si256(both, 1);
-            o = pack_bytes(both0, kept & 0xFF, out, o);
-            o = pack_bytes(_mm_srli_si128(both0, 8), (kept >> 8) & 0xFF, out, o);
-            o = pack_bytes(both1, (kept >> 16) & 0xFF, out, o);
-            o = pack_bytes(_mm_srli_si128(both1, 8), kept >> 24, out, o);
-            i += 16;
-            continue;
-        }
-        const __m256i firsts = _mm256_or_si256(
-            _mm256_or_si256(_mm256_srli_epi16(u, 12), _mm256_set1_epi16(0x00E0)),
-            _mm256_slli_epi16(_mm256_or_si256(_mm256_and_si256(t6, low6), tail), 8));
-        if (three_lanes == 0xFFFFFFFFu) {
+        const Widths w = widths_of(u, ascii);
+        if (w.three_lanes == 0xFFFFFFFFu) {
+            const __m256i firsts = firsts_of(u);
+            const __m256i lasts = lasts_of(u);
             const __m256i front = _mm256_or_si256(_mm256_shuffle_epi8(firsts, front_firsts),
                                                   _mm256_shuffle_epi8(lasts, front_thirds));
             const __m256i back = _mm256_or_si256(_mm256_shuffle_epi8(firsts, back_firsts),
@@ -281,26 +346,36 @@ KIV_KERNEL_ENTRY std::size_t encode_avx2(const char16_t* units, std::size_t n,
             o += 48;
             continue;
         }
-        // Any mix: every unit's bytes in a 4-byte lane, zeros after them, packed four units at
-        // a time by their lengths (pack_table.h's kQuads).
-        const __m256i leads = _mm256_or_si256(
-            _mm256_and_si256(three, firsts),
-            _mm256_andnot_si256(three, _mm256_or_si256(_mm256_and_si256(ascii, u),
-                                                       _mm256_andnot_si256(ascii, pairs))));
-        const __m256i thirds = _mm256_and_si256(three, lasts);
-        const __m256i quads_a = _mm256_unpacklo_epi16(leads, thirds);  // units 0-3, 8-11
-        const __m256i quads_b = _mm256_unpackhi_epi16(leads, thirds);  // units 4-7, 12-15
-        const std::uint32_t lengths = (~ascii_lanes & 0x55555555u) | (three_lanes & 0xAAAAAAAAu);
-        // A character takes one byte more than the set bits of its length: every quad's place
-        // is known at once, without waiting for the count the shuffle before it holds.
-        store_quad(_mm256_castsi256_si128(quads_a), lengths & 0xFF, out + o);
-        store_quad(_mm256_castsi256_si128(quads_b), (lengths >> 8) & 0xFF,
-                   out + o + 4 + static_cast<unsigned>(__builtin_popcount(lengths & 0xFF)));
-        store_quad(_mm256_extracti128_si256(quads_a, 1), (lengths >> 16) & 0xFF,
-                   out + o + 8 + static_cast<unsigned>(__builtin_popcount(lengths & 0xFFFF)));
-        store_quad(_mm256_extracti128_si256(quads_b, 1), lengths >> 24,
-                   out + o + 12 + static_cast<unsigned>(__builtin_popcount(lengths & 0xFFFFFF)));
-        o += 16 + static_cast<unsigned>(__builtin_popcount(lengths));
+        if (i == after_mixed) {
+            const Progress at = encode_dense(units, n, out, {i, o});
+            i = at.in;
+            o = at.out;
+            continue;
+        }
+        after_mixed = i + 16;
+        if (w.three_lanes == 0) {
+            const __m256i pairs = pairs_of(u);
+            if (w.ascii_lanes == 0) {  // two-byte characters, U+0000 too (C0 80)
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + o), pairs);
+                i += 16;
+                o += 32;
+                after_mixed = 1;
+                continue;
+            }
+            // One and two bytes: every unit in two, zero where one will do.
+            const __m256i both =
+                _mm256_or_si256(_mm256_and_si256(w.ascii, u), _mm256_andnot_si256(w.ascii, pairs));
+            const std::uint32_t kept = ~mask_of(_mm256_cmpeq_epi8(both, zero));
+            const __m128i both0 = _mm256_castsi256_si128(both);
+            const __m128i both1 = _mm256_extracti128_si256(both, 1);
+            o = pack_bytes(both0, kept & 0xFF, out, o);
+            o = pack_bytes(_mm_srli_si128(both0, 8), (kept >> 8) & 0xFF, out, o);
+            o = pack_bytes(both1, (kept >> 16) & 0xFF, out, o);
+            o = pack_bytes(_mm_srli_si128(both1, 8), kept >> 24, out, o);
+            i += 16;
+            continue;
+        }
+        o = encode_quads(u, w, out, o);
         i += 16;
     }
     return o + encode_ssse3(units + i, n - i, out + o);

@@ -13,10 +13,15 @@
 namespace kiv {
 namespace {
 
-std::string repeat(const std::string& piece, std::size_t times) {
-    std::string s;
+template <typename String>
+String repeated(const String& piece, std::size_t times) {
+    String s;
     for (std::size_t k = 0; k < times; ++k) s += piece;
     return s;
+}
+std::string repeat(const std::string& piece, std::size_t times) { return repeated(piece, times); }
+std::u16string repeat(const std::u16string& piece, std::size_t times) {
+    return repeated(piece, times);
 }
 
 struct Case {
@@ -260,6 +265,8 @@ TEST(Utf, EncodersWriteModifiedUtf8AroundEveryBlockBoundary) {
         {u"q\u4E2D", "q\xE4\xB8\xAD"},
         {u"\u0416\uFFFF", "\xD0\x96\xEF\xBF\xBF"},
         {u"q\u0800\u07FF", "q\xE0\xA0\x80\xDF\xBF"},
+        // Mixed blocks, then ASCII ones enough for an encoder to leave a step for mixed runs.
+        {repeat(u"q\u0416", 20) + repeat(u"q", 200), repeat("q\xD0\x96", 20) + repeat("q", 200)},
     };
     const Piece edges[] = {
         {std::u16string(1, u'\0'), "\xC0\x80"},
