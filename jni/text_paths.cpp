@@ -36,8 +36,11 @@ bool save_encoded(JNIEnv* env, jstring content, jsize length, const char* path,
         const text::Utf16Size measured = text::measure_utf16(chars.get(), count);
         size = measured.bytes;
         if (measured.surrogates && !pairs) return false;
-        if (measured.surrogates && *pairs == text::Pairs::joined) {
-            size -= 2 * text::count_pairs(chars.get(), count);
+        const bool joined = measured.surrogates && *pairs == text::Pairs::joined;
+        text::PairList found;
+        if (joined) {
+            found = text::find_pairs(chars.get(), count, measured.surrogate_chunks);
+            size -= 2 * found.count;
         }
         scrambled = sys::Buffer(size);
         if (scrambled) {
@@ -45,7 +48,7 @@ bool save_encoded(JNIEnv* env, jstring content, jsize length, const char* path,
             text::for_each_modified_utf8_slice(
                 chars.get(), count,
                 [&](const unsigned char* bytes, std::size_t n) { scrambler.add(bytes, n); },
-                measured.surrogates ? *pairs : text::Pairs::each_unit);
+                joined ? &found : nullptr);
         }
     }
     status = scrambled ? store::save_scrambled(path, scrambled.get(), size)

@@ -64,10 +64,11 @@ bool pair_at(const char16_t* units, std::size_t i, std::size_t n) noexcept {
     return is_high_surrogate(units[i]) && i + 1 < n && (units[i + 1] & 0xFC00) == 0xDC00;
 }
 
-// Index of the first surrogate pair in [i, n), or n.
-std::size_t next_pair(const char16_t* units, std::size_t i, std::size_t n) noexcept {
-    std::size_t at = next_surrogate(units, i, n);
-    while (at < n && !pair_at(units, at, n)) at = next_surrogate(units, at + 1, n);
+// Index of the first surrogate pair of n units that starts in [i, end), or end.
+std::size_t next_pair(const char16_t* units, std::size_t i, std::size_t end,
+                      std::size_t n) noexcept {
+    std::size_t at = next_surrogate(units, i, end);
+    while (at < end && !pair_at(units, at, n)) at = next_surrogate(units, at + 1, end);
     return at;
 }
 
@@ -120,12 +121,13 @@ bool is_modified_utf8(const unsigned char* p, std::size_t n) noexcept {
 Utf16Size measure_utf16(const char16_t* units, std::size_t n) noexcept {
     // Branch-free, in chunks whose extra bytes fit 16 bits, so that the compiler vectorises it
     // with one 16-bit lane a unit.
-    constexpr std::size_t kChunk = 1 << 14;
+    constexpr std::size_t kChunk = Utf16Size::kChunk;
     std::size_t extra = 0;
-    std::uint16_t surrogates = 0;
-    for (std::size_t i = 0; i < n;) {
+    std::uint64_t chunks = 0;
+    for (std::size_t i = 0, k = 0; i < n; ++k) {
         const std::size_t end = n - i < kChunk ? n : i + kChunk;
         std::uint16_t chunk = 0;  // at most 2 * kChunk
+        std::uint16_t surrogates = 0;
         for (; i < end; ++i) {
             const std::uint16_t c = units[i];
             chunk = static_cast<std::uint16_t>(chunk + (static_cast<std::uint16_t>(c - 1) >= 0x7F) +
@@ -133,8 +135,9 @@ Utf16Size measure_utf16(const char16_t* units, std::size_t n) noexcept {
             surrogates |= static_cast<std::uint16_t>((c & 0xF800) == 0xD800);
         }
         extra += chunk;
+        chunks |= std::uint64_t{surrogates} << (k < 63 ? k : 63);
     }
-    return {n + extra, surrogates != 0};
+    return {n + extra, chunks != 0, chunks};
 }
 
 std::size_t decode_utf8(const unsigned char* p, std::size_t n, char16_t* out) noexcept {
@@ -152,7 +155,7 @@ std::size_t encode_joining_pairs(const char16_t* units, std::size_t n,
     std::size_t i = 0;
     while (i < n) {
         // Up to the next pair through the kernels (a lone surrogate too); a pair in four bytes.
-        const std::size_t end = next_pair(units, i, n);
+        const std::size_t end = next_pair(units, i, n, n);
         o += encode_modified_utf8(units + i, end - i, out + o);
         if (end == n) break;
         o = put_pair(units, end, out, o);
@@ -161,10 +164,39 @@ std::size_t encode_joining_pairs(const char16_t* units, std::size_t n,
     return o;
 }
 
-std::size_t count_pairs(const char16_t* units, std::size_t n) noexcept {
-    std::size_t pairs = 0;
-    for (std::size_t i = next_pair(units, 0, n); i < n; i = next_pair(units, i + 2, n)) ++pairs;
+PairList find_pairs(const char16_t* units, std::size_t n, std::uint64_t chunks) noexcept {
+    constexpr std::size_t kChunk = Utf16Size::kChunk;
+    PairList pairs;
+    // A pair across a chunk's edge is found in the first chunk; the second starts at its low half,
+    // which starts no pair.
+    for (std::size_t k = 0, start = 0; start < n; ++k, start += kChunk) {
+        if ((chunks >> (k < 63 ? k : 63) & 1) == 0) continue;
+        const std::size_t end = n - start <= kChunk ? n : start + kChunk;
+        for (std::size_t i = next_pair(units, start, end, n); i < end;
+             i = next_pair(units, i + 2, end, n)) {
+            if (pairs.count < PairList::kListed) pairs.at[pairs.count] = i;
+            ++pairs.count;
+        }
+    }
     return pairs;
+}
+
+std::size_t encode_joining_listed(const char16_t* units, std::size_t start, std::size_t end,
+                                  const PairList& pairs, std::size_t& next,
+                                  unsigned char* out) noexcept {
+    const std::size_t listed = pairs.count < PairList::kListed ? pairs.count : PairList::kListed;
+    std::size_t o = 0;
+    std::size_t i = start;
+    for (; next < listed && pairs.at[next] < end; ++next) {
+        const std::size_t at = pairs.at[next];
+        o += encode_modified_utf8(units + i, at - i, out + o);
+        o = put_pair(units, at, out, o);
+        i = at + 2;
+    }
+    // Past the last pair listed, those not listed are searched for.
+    const auto rest =
+        next == listed && pairs.count > listed ? encode_joining_pairs : encode_modified_utf8;
+    return o + rest(units + i, end - i, out + o);
 }
 
 std::size_t encode_utf8(const char16_t* units, std::size_t n, unsigned char* out) noexcept {

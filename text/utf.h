@@ -4,6 +4,7 @@
 // that turns a string's UTF-16 units into the modified UTF-8 the files hold.
 
 #include <cstddef>
+#include <cstdint>
 
 namespace kiv::text {
 
@@ -24,10 +25,13 @@ bool is_ascii(const unsigned char* p, std::size_t n) noexcept;
 std::size_t decode_utf8(const unsigned char* p, std::size_t n, char16_t* out) noexcept;
 
 // The size of the modified UTF-8 form of n UTF-16 units, and whether any of them is a surrogate
-// (D800 to DFFF), paired or not.
+// (D800 to DFFF), paired or not: anywhere, and in which chunks of kChunk units (bit k for chunk
+// k, bit 63 for chunk 63 and all after it).
 struct Utf16Size {
+    static constexpr std::size_t kChunk = std::size_t{1} << 14;
     std::size_t bytes;
     bool surrogates;
+    std::uint64_t surrogate_chunks;
 };
 Utf16Size measure_utf16(const char16_t* units, std::size_t n) noexcept;
 
@@ -47,37 +51,59 @@ std::size_t encode_utf8(const char16_t* units, std::size_t n, unsigned char* out
 // Writes the modified UTF-8 form of n UTF-16 units as Android's runtime gives it: a surrogate
 // pair (high, then low) as the four bytes of its character, every other unit as
 // encode_modified_utf8 writes it, a lone surrogate too. Returns its size, measure_utf16(units,
-// n).bytes - 2 * count_pairs(units, n); out needs room for 3n bytes, all of which may be
+// n).bytes - 2 * find_pairs(units, n).count; out needs room for 3n bytes, all of which may be
 // written to.
 std::size_t encode_joining_pairs(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
 
-// How many surrogate pairs (a high surrogate, then a low one) n UTF-16 units hold.
-std::size_t count_pairs(const char16_t* units, std::size_t n) noexcept;
+// The surrogate pairs (a high surrogate, then a low one) of a text: how many, and where the
+// first kListed of them start, in order.
+struct PairList {
+    static constexpr std::size_t kListed = 16;
+    std::size_t count = 0;
+    std::size_t at[kListed];
+};
 
-// How a text's surrogate pairs are written: each unit on its own (encode_modified_utf8, as
+// The pairs of n UTF-16 units, looked for only in the chunks `chunks` marks (a pair starts in
+// the chunk of its high surrogate): measure_utf16's surrogate_chunks, or every chunk.
+PairList find_pairs(const char16_t* units, std::size_t n,
+                    std::uint64_t chunks = ~std::uint64_t{0}) noexcept;
+
+// encode_joining_pairs for units [start, end) of a text whose pairs `pairs` lists, none cut in
+// two by start or end: the listed pairs from pairs.at[next] on are taken where they are, with no
+// search (next moves past those in the range), and a search is made only past the last one
+// listed.
+std::size_t encode_joining_listed(const char16_t* units, std::size_t start, std::size_t end,
+                                  const PairList& pairs, std::size_t& next,
+                                  unsigned char* out) noexcept;
+
+// How a VM writes a text's surrogate pairs: each unit on its own (encode_modified_utf8, as
 // HotSpot gives them), or joined (encode_joining_pairs, as ART does).
 enum class Pairs { each_unit, joined };
 
 inline bool is_high_surrogate(char16_t c) noexcept { return (c & 0xFC00) == 0xD800; }
 
-// Passes the bytes of n UTF-16 units, their pairs written as `pairs` says, to sink(bytes, count)
-// in consecutive slices, every one but the last of an even count (a slice's odd last byte opens
-// the next one); a slice never ends between the two halves of a pair it joins. Encodes through a
-// bounded stack buffer, never the whole text.
+// Passes the bytes of n UTF-16 units to sink(bytes, count) in consecutive slices, every one but
+// the last of an even count (a slice's odd last byte opens the next one): each unit on its own,
+// or, given the text's pairs (find_pairs), those pairs joined as ART writes them; a slice never
+// ends between the two halves of a pair it joins. Encodes through a bounded stack buffer, never
+// the whole text.
 template <typename Sink>
 void for_each_modified_utf8_slice(const char16_t* units, std::size_t n, Sink sink,
-                                  Pairs pairs = Pairs::each_unit) noexcept {
+                                  const PairList* joined = nullptr) noexcept {
     constexpr std::size_t kUnits = 1024;
     unsigned char bytes[1 + 3 * kUnits];
-    const auto encode = pairs == Pairs::joined ? encode_joining_pairs : encode_modified_utf8;
     std::size_t carried = 0;
+    std::size_t next_pair = 0;  // of joined->at
     for (std::size_t start = 0, count = 0; start < n; start += count) {
         count = n - start < kUnits ? n - start : kUnits;
-        if (pairs == Pairs::joined && start + count < n &&
-            is_high_surrogate(units[start + count - 1])) {
+        if (joined != nullptr && start + count < n && is_high_surrogate(units[start + count - 1])) {
             --count;  // the pair starts the next slice
         }
-        const std::size_t size = carried + encode(units + start, count, bytes + carried);
+        const std::size_t size =
+            carried + (joined != nullptr
+                           ? encode_joining_listed(units, start, start + count, *joined, next_pair,
+                                                   bytes + carried)
+                           : encode_modified_utf8(units + start, count, bytes + carried));
         carried = start + count < n ? size % 2 : 0;
         sink(static_cast<const unsigned char*>(bytes), size - carried);
         if (carried != 0) bytes[0] = bytes[size - 1];

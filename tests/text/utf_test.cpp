@@ -206,10 +206,13 @@ TEST(Utf, DecodersAgreeAroundEveryBlockBoundary) {
 // The two encoders that join surrogate pairs into four bytes: standard UTF-8, as the kiv tool
 // prints a Java string (zero as a zero byte, lone surrogates as U+FFFD), and ART's modified
 // UTF-8 (zero as C0 80, lone surrogates as three bytes of their own), in runs long enough for the
-// vector encoders too. count_pairs counts the pairs the second one joins.
+// vector encoders too. find_pairs, in the chunks measure_utf16 marks, counts the pairs the second
+// one joins.
 TEST(Utf, EncodersJoiningPairsWriteStandardAndArtsUtf8) {
     const std::string run(40, 'q');
     const std::u16string wide(40, u'q');
+    constexpr std::size_t kChunk = text::Utf16Size::kChunk;
+    const auto qs = [](std::size_t n) { return std::u16string(n, u'q'); };
     const struct {
         const char* what;
         std::u16string units;
@@ -231,6 +234,15 @@ TEST(Utf, EncodersJoiningPairsWriteStandardAndArtsUtf8) {
         {"high at the end", wide + u"\xD83D", run + "\xEF\xBF\xBD", run + "\xED\xA0\xBD"},
         {"zero inside runs", wide + std::u16string(1, u'\0') + wide,
          run + std::string(1, '\0') + run, run + "\xC0\x80" + run},
+        {"pair across a chunk's edge, after a lone low", u"\xDE00" + qs(kChunk - 2) + u"\U0001F600",
+         "\xEF\xBF\xBD" + std::string(kChunk - 2, 'q') + "\xF0\x9F\x98\x80",
+         "\xED\xB8\x80" + std::string(kChunk - 2, 'q') + "\xF0\x9F\x98\x80"},
+        {"pairs two chunks apart", u"\U0001F600" + qs(2 * kChunk) + u"\U0001F600",
+         "\xF0\x9F\x98\x80" + std::string(2 * kChunk, 'q') + "\xF0\x9F\x98\x80",
+         "\xF0\x9F\x98\x80" + std::string(2 * kChunk, 'q') + "\xF0\x9F\x98\x80"},
+        {"pair past the 64th chunk", qs(64 * kChunk + 9) + u"\U0001F600",
+         std::string(64 * kChunk + 9, 'q') + "\xF0\x9F\x98\x80",
+         std::string(64 * kChunk + 9, 'q') + "\xF0\x9F\x98\x80"},
     };
     for (const auto& row : rows) {
         const std::size_t units = row.units.size();
@@ -242,9 +254,10 @@ TEST(Utf, EncodersJoiningPairsWriteStandardAndArtsUtf8) {
                 << row.what;
             EXPECT_EQ(out[3 * units], '#') << row.what << ": wrote past 3n bytes";
         }
-        EXPECT_EQ(text::measure_utf16(row.units.data(), units).bytes -
-                      2 * text::count_pairs(row.units.data(), units),
-                  row.art.size())
+        const text::Utf16Size size = text::measure_utf16(row.units.data(), units);
+        EXPECT_EQ(
+            size.bytes - 2 * text::find_pairs(row.units.data(), units, size.surrogate_chunks).count,
+            row.art.size())
             << row.what;
     }
 }
@@ -353,17 +366,22 @@ TEST(Utf, SlicesAreEvenButTheLastAndJoinToTheWholeText) {
          "\xC3\xA9" + std::string(1023, 'q') + "\xED\xA0\xBD" + repeat("\xE4\xB8\xAD", 1025)},
         {"surrogates only", text::Pairs::each_unit, std::u16string(2049, u'\xDFFF'),
          repeat("\xED\xBF\xBF", 2049)},
+        // The 32nd pair, past those find_pairs lists, across the edge.
+        {"more pairs than are listed, joined", text::Pairs::joined,
+         repeat(u"\U0001F600" + std::u16string(31, u'q'), 60),
+         repeat(four + std::string(31, 'q'), 60)},
     };
     for (const auto& row : rows) {
         std::string joined;
         std::vector<std::size_t> counts;
+        const text::PairList pairs = text::find_pairs(row.units.data(), row.units.size());
         text::for_each_modified_utf8_slice(
             row.units.data(), row.units.size(),
             [&](const unsigned char* p, std::size_t n) {
                 joined.append(reinterpret_cast<const char*>(p), n);
                 counts.push_back(n);
             },
-            row.pairs);
+            row.pairs == text::Pairs::joined ? &pairs : nullptr);
         EXPECT_TRUE(joined == row.bytes) << row.what;
         EXPECT_EQ(counts.size(), (row.units.size() + 1023) / 1024) << row.what;
         for (std::size_t k = 0; k + 1 < counts.size(); ++k) {
