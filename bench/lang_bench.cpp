@@ -1,12 +1,13 @@
 // The languages benchmark: writeFile and readFile through the VM, as an app calls them, for every
 // text of a corpus directory (the Wikipedia article "Mars" in 18 languages), each also repeated to
-// 1 MiB, and two texts of one width (the English text's ASCII characters, the Chinese text's
-// three-byte characters, each repeated to 1 MiB). One build of the library or several side by
-// side (--lib NAME=PATH, e.g. an older commit's and this one's): NativeLoader's natives are bound
-// to each library's in turn with RegisterNatives, so every build runs in the same VM, the same
-// run and on the same files. On HotSpot the pure-Java store (bench/java's JavaStore) runs beside
-// them; ART (kiv_lang_bench_art) interprets Java, so there only native code is timed, and a save
-// is timed both ways the library can take there: a text whose first 128 characters are ASCII
+// 1 MiB and as three 1 MiB texts of its lines shuffled, saved and read in turn (text the CPU has
+// not learned), and two texts of one width (the English text's ASCII characters, the Chinese
+// text's three-byte characters, each repeated to 1 MiB). One build of the library or several side
+// by side (--lib NAME=PATH, e.g. an older commit's and this one's): NativeLoader's natives are
+// bound to each library's in turn with RegisterNatives, so every build runs in the same VM, the
+// same run and on the same files. On HotSpot the pure-Java store (bench/java's JavaStore) runs
+// beside them; ART (kiv_lang_bench_art) interprets Java, so there only native code is timed, and a
+// save is timed both ways the library can take there: a text whose first 128 characters are ASCII
 // goes through ART's own GetStringUTFChars, any other through the library's encoder. Each text is
 // given both ways by rotating it (the same characters, starting at a run of ASCII or at a wider
 // character).
