@@ -35,8 +35,8 @@ bool save_encoded(JNIEnv* env, jstring content, jsize length, const char* path,
         // No JNI call, and nothing that waits, until the characters are released here.
         const text::Utf16Size measured = text::measure_utf16(chars.get(), count);
         size = measured.bytes;
-        if (measured.surrogates && !pairs) return false;
-        const bool joined = measured.surrogates && *pairs == text::Pairs::joined;
+        if (measured.surrogates() && !pairs) return false;
+        const bool joined = measured.surrogates() && *pairs == text::Pairs::joined;
         text::PairList found;
         if (joined) {
             found = text::find_pairs(chars.get(), count, measured.surrogate_chunks);

@@ -135,9 +135,9 @@ Utf16Size measure_utf16(const char16_t* units, std::size_t n) noexcept {
             surrogates |= static_cast<std::uint16_t>((c & 0xF800) == 0xD800);
         }
         extra += chunk;
-        chunks |= std::uint64_t{surrogates} << (k < 63 ? k : 63);
+        if (surrogates != 0) chunks |= Utf16Size::chunk_bit(k);
     }
-    return {n + extra, chunks != 0, chunks};
+    return {n + extra, chunks};
 }
 
 std::size_t decode_utf8(const unsigned char* p, std::size_t n, char16_t* out) noexcept {
@@ -170,7 +170,7 @@ PairList find_pairs(const char16_t* units, std::size_t n, std::uint64_t chunks) 
     // A pair across a chunk's edge is found in the first chunk; the second starts at its low half,
     // which starts no pair.
     for (std::size_t k = 0, start = 0; start < n; ++k, start += kChunk) {
-        if ((chunks >> (k < 63 ? k : 63) & 1) == 0) continue;
+        if ((chunks & Utf16Size::chunk_bit(k)) == 0) continue;
         const std::size_t end = n - start <= kChunk ? n : start + kChunk;
         for (std::size_t i = next_pair(units, start, end, n); i < end;
              i = next_pair(units, i + 2, end, n)) {

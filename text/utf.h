@@ -29,9 +29,13 @@ std::size_t decode_utf8(const unsigned char* p, std::size_t n, char16_t* out) no
 // k, bit 63 for chunk 63 and all after it).
 struct Utf16Size {
     static constexpr std::size_t kChunk = std::size_t{1} << 14;
+    // The bit of surrogate_chunks that stands for chunk k.
+    static constexpr std::uint64_t chunk_bit(std::size_t k) noexcept {
+        return std::uint64_t{1} << (k < 63 ? k : 63);
+    }
     std::size_t bytes;
-    bool surrogates;
     std::uint64_t surrogate_chunks;
+    bool surrogates() const noexcept { return surrogate_chunks != 0; }
 };
 Utf16Size measure_utf16(const char16_t* units, std::size_t n) noexcept;
 

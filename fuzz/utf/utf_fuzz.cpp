@@ -275,7 +275,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         surrogates = surrogates || (text[i] >= 0xD800 && text[i] <= 0xDFFF);
     }
     const kiv::text::Utf16Size measured = kiv::text::measure_utf16(text.data(), text.size());
-    if (measured.surrogates != surrogates) fail("measure_utf16 misjudged surrogates", data, size);
+    if (measured.surrogates() != surrogates) fail("measure_utf16 misjudged surrogates", data, size);
     check_encoders(text, data, size);
 
     // The same checks on mixed-width text made from the input, and its characters encoded back.

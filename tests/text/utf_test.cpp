@@ -314,14 +314,15 @@ TEST(Utf, EncodersWriteModifiedUtf8AroundEveryBlockBoundary) {
                             << ", path " << text::name(path);
                         EXPECT_EQ(out[3 * units.size()], '#') << "wrote past 3n bytes";
                         EXPECT_EQ(size.bytes, bytes.size());
-                        EXPECT_FALSE(size.surrogates);
+                        EXPECT_FALSE(size.surrogates());
                         // Each surrogate on its own, as three bytes.
                         const std::size_t at = before * run.bytes.size();
                         const std::size_t unit_at = before * run.units.size();
                         for (const auto& [unit, three] : {std::pair(u'\xDBFF', "\xED\xAF\xBF"),
                                                           std::pair(u'\xD800', "\xED\xA0\x80")}) {
                             units[unit_at] = unit;
-                            EXPECT_TRUE(text::measure_utf16(units.data(), units.size()).surrogates);
+                            EXPECT_TRUE(
+                                text::measure_utf16(units.data(), units.size()).surrogates());
                             const std::string want =
                                 bytes.substr(0, at) + three + bytes.substr(at + edge.bytes.size());
                             const std::size_t m = text::kernels_for(path)->encode(
