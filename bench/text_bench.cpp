@@ -31,6 +31,7 @@ const char* path_name(kiv::text::Path path) {
         case kiv::text::Path::scalar: return "scalar";
         case kiv::text::Path::ssse3: return "ssse3";
         case kiv::text::Path::avx2: return "avx2";
+        case kiv::text::Path::avx512: return "avx512";
         case kiv::text::Path::neon: return "neon";
     }
     return "?";

@@ -22,7 +22,8 @@ string(TOLOWER "${CMAKE_SYSTEM_PROCESSOR}" _kiv_cpu)
 if(NOT CMAKE_CXX_BYTE_ORDER STREQUAL "LITTLE_ENDIAN")
   # The vector kernels are written for little-endian processors (as every Android ABI is).
 elseif(_kiv_cpu MATCHES "^(x86_64|amd64|x64)$")
-  set(KIV_KERNEL_SETS ssse3 sse42 avx2)
+  set(KIV_KERNEL_SETS ssse3 sse42 avx2 avx512)
+  set(KIV_KERNEL_FLAG_avx512 -mavx2 -mpopcnt -mavx512f -mavx512bw -mavx512vl -mavx512vbmi -mavx512vbmi2)
   set(KIV_KERNEL_FLAG_ssse3 -mssse3)
   set(KIV_KERNEL_FLAG_sse42 -msse4.2)
   set(KIV_KERNEL_FLAG_avx2 -mavx2 -mpopcnt)  # cpu/cpu.h asks for both

@@ -28,6 +28,7 @@ enum Feature : unsigned {
     sse42 = 1u << 1,
     avx2 = 1u << 2,
     neon = 1u << 3,
+    avx512 = 1u << 4,
 };
 
 // The instruction sets of the running CPU (and its OS: AVX2 only where the OS saves the YMM
@@ -43,6 +44,10 @@ inline unsigned features() noexcept {
     if (__builtin_cpu_supports("sse4.2")) f |= sse42;
     // The AVX2 kernels count bits with POPCNT, which every AVX2 CPU has.
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt")) f |= avx2;
+    if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
+        __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2")) {
+        f |= avx512;
+    }
 #elif defined(__aarch64__) || (defined(__arm__) && defined(__ARM_NEON))
     f |= neon;  // arm64, or a 32-bit build where NEON is baseline
 #elif defined(__arm__) && defined(__linux__)

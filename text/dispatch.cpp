@@ -8,6 +8,9 @@ namespace kiv::text {
 namespace {
 
 constexpr cpu::Option<Kernels> kTable[] = {
+#if defined(KIV_KERNEL_AVX512)
+    {cpu::avx2 | cpu::avx512, {Path::avx512, &detail::decode_avx2, &detail::encode_avx512}},
+#endif
 #if defined(KIV_KERNEL_AVX2)
     {cpu::avx2, {Path::avx2, &detail::decode_avx2, &detail::encode_avx2}},
 #endif

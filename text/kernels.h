@@ -35,9 +35,9 @@
 
 namespace kiv::text {
 
-enum class Path { scalar, ssse3, avx2, neon };
+enum class Path { scalar, ssse3, avx2, avx512, neon };
 // Every path, built in or not: what tests and benchmarks go through.
-constexpr Path kPaths[] = {Path::scalar, Path::ssse3, Path::avx2, Path::neon};
+constexpr Path kPaths[] = {Path::scalar, Path::ssse3, Path::avx2, Path::avx512, Path::neon};
 
 struct Kernels {
     Path path;
@@ -81,6 +81,7 @@ std::size_t decode_ssse3(const unsigned char* p, std::size_t n, char16_t* out) n
 std::size_t encode_ssse3(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
 std::size_t decode_avx2(const unsigned char* p, std::size_t n, char16_t* out) noexcept;
 std::size_t encode_avx2(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
+std::size_t encode_avx512(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
 std::size_t decode_neon(const unsigned char* p, std::size_t n, char16_t* out) noexcept;
 std::size_t encode_neon(const char16_t* units, std::size_t n, unsigned char* out) noexcept;
 

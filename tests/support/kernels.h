@@ -25,6 +25,7 @@ inline const char* name(Path path) {
         case Path::scalar: return "scalar";
         case Path::ssse3: return "ssse3";
         case Path::avx2: return "avx2";
+        case Path::avx512: return "avx512";
         case Path::neon: return "neon";
     }
     return "unknown";

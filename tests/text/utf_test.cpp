@@ -112,6 +112,8 @@ TEST(UtfDispatch, PathsReportThemselves) {
     EXPECT_EQ(text::path_supported(text::Path::ssse3), __builtin_cpu_supports("ssse3") != 0);
     EXPECT_EQ(text::path_supported(text::Path::avx2),
               text::path_built(text::Path::avx2) && __builtin_cpu_supports("avx2") != 0);
+    EXPECT_EQ(text::path_supported(text::Path::avx512),
+              text::path_built(text::Path::avx512) && __builtin_cpu_supports("avx512vbmi2") != 0);
     EXPECT_FALSE(text::path_supported(text::Path::neon));
 #elif defined(__aarch64__) || (defined(__arm__) && defined(__ARM_NEON))
     EXPECT_TRUE(text::path_supported(text::Path::neon));
@@ -262,9 +264,9 @@ TEST(Utf, EncodersJoiningPairsWriteStandardAndArtsUtf8) {
     }
 }
 
-// The vector encoders take blocks of 8 or 16 characters of one width or of mixed widths; each edge
-// character, and each surrogate, is put at every position around them, inside runs of each width
-// and of each mix. measure_utf16 sizes what they write and finds every surrogate.
+// The vector encoders take blocks of 8, 16 or 32 characters of one width or of mixed widths; each
+// edge character, and each surrogate, is put at every position around them, inside runs of each
+// width and of each mix. measure_utf16 sizes what they write and finds every surrogate.
 TEST(Utf, EncodersWriteModifiedUtf8AroundEveryBlockBoundary) {
     struct Piece {
         std::u16string units;
@@ -280,6 +282,8 @@ TEST(Utf, EncodersWriteModifiedUtf8AroundEveryBlockBoundary) {
         {u"q\u0800\u07FF", "q\xE0\xA0\x80\xDF\xBF"},
         // Mixed blocks, then ASCII ones enough for an encoder to leave a step for mixed runs.
         {repeat(u"q\u0416", 20) + repeat(u"q", 200), repeat("q\xD0\x96", 20) + repeat("q", 200)},
+        // Blocks of three-byte characters, which write the most, up to the last that fits.
+        {repeat(u"\u4E2D", 16), repeat("\xE4\xB8\xAD", 16)},
     };
     const Piece edges[] = {
         {std::u16string(1, u'\0'), "\xC0\x80"},
