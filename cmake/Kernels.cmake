@@ -12,7 +12,7 @@
 #
 #   kiv_kernel_library(<name> SOURCES <file>... KERNELS <set>...)
 # makes the object library <name> of <file>s, dispatch.cpp, kernel_scalar.cpp and the
-# kernel_<set>.cpp of each <set> (ssse3, sse42, avx2, neon) the target can have, and, with
+# kernel_<set>.cpp of each <set> (ssse3, sse42, avx2, avx512, neon) the target can have, and, with
 # KIV_FUZZ on clang, <name>_fuzzed: the same, instrumented for the libFuzzer targets.
 include_guard(GLOBAL)
 include(CheckCXXSourceCompiles)
@@ -23,10 +23,10 @@ if(NOT CMAKE_CXX_BYTE_ORDER STREQUAL "LITTLE_ENDIAN")
   # The vector kernels are written for little-endian processors (as every Android ABI is).
 elseif(_kiv_cpu MATCHES "^(x86_64|amd64|x64)$")
   set(KIV_KERNEL_SETS ssse3 sse42 avx2 avx512)
-  set(KIV_KERNEL_FLAG_avx512 -mavx2 -mpopcnt -mavx512f -mavx512bw -mavx512vl -mavx512vbmi -mavx512vbmi2)
   set(KIV_KERNEL_FLAG_ssse3 -mssse3)
   set(KIV_KERNEL_FLAG_sse42 -msse4.2)
   set(KIV_KERNEL_FLAG_avx2 -mavx2 -mpopcnt)  # cpu/cpu.h asks for both
+  set(KIV_KERNEL_FLAG_avx512 -mavx512f -mavx512bw -mavx512vl -mavx512vbmi -mavx512vbmi2 -mpopcnt)
 elseif(_kiv_cpu MATCHES "^(i[3-6]86|x86)$")
   # No AVX2 on 32-bit x86: Android's x86 ABI guarantees SSSE3 and nothing newer (SSE4.2 is
   # asked at run time).

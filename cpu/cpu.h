@@ -44,6 +44,7 @@ inline unsigned features() noexcept {
     if (__builtin_cpu_supports("sse4.2")) f |= sse42;
     // The AVX2 kernels count bits with POPCNT, which every AVX2 CPU has.
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt")) f |= avx2;
+    // AVX-512 only where the OS saves the ZMM and mask registers too, as the AVX2 test does.
     if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
         __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2")) {
         f |= avx512;

@@ -9,6 +9,7 @@ namespace {
 
 constexpr cpu::Option<Kernels> kTable[] = {
 #if defined(KIV_KERNEL_AVX512)
+    // An encoder of its own; the decoder is the AVX2 one.
     {cpu::avx2 | cpu::avx512, {Path::avx512, &detail::decode_avx2, &detail::encode_avx512}},
 #endif
 #if defined(KIV_KERNEL_AVX2)

@@ -28,27 +28,32 @@ inline __mmask16 ascii_lanes(__m256i u) noexcept {
                                    _mm256_set1_epi16(0x7F));
 }
 
-// Units 16 half to 16 half + 15 of v, each in a 32-bit lane.
-template <int half>
-inline __m512i widened(__m512i v) noexcept {
-    return _mm512_maskz_cvtepu16_epi32(0xFFFF, _mm512_maskz_extracti64x4_epi64(0xFF, v, half));
+// Bit j: unit j takes three bytes (U+0800 on, surrogates too).
+inline __mmask16 three_lanes(__m256i u) noexcept {
+    return _mm256_cmpge_epu16_mask(u, _mm256_set1_epi16(0x0800));
 }
 
-// The modified UTF-8 of 16 units, one a 32-bit lane of c, to out + o; `wide` marks those of two
-// bytes or more, `three` those of three. Stores 64 bytes. Returns the new o.
-inline std::size_t encode_lanes(__m512i c, __mmask16 wide, __mmask16 three, unsigned char* out,
+// Each unit of u in a 32-bit lane, as its three bytes (E0 | c >> 12, 80 | c >> 6 & 3F, 80 | c & 3F)
+// and a zero; c holds the units, one a lane. Per 64-bit pair of lanes, the bits where the bytes
+// start are 12, 6, 0 in the first lane and 44, 38, 32 in the second; each byte is then masked to
+// its bits and given its marker ((a & b) | c, ternary-logic 0xEA).
+inline __m512i triples_of(__m512i c) noexcept {
+    return _mm512_ternarylogic_epi32(
+        _mm512_maskz_multishift_epi64_epi8(kAllBytes, _mm512_set1_epi64(0x2020262C0000060C), c),
+        _mm512_set1_epi32(0x003F3F0F), _mm512_set1_epi32(0x008080E0), 0xEA);
+}
+
+// Any mix: the modified UTF-8 of the 16 units of u, of which `ascii` marks those of one byte and
+// `three` those of three, to out + o. Stores 64 bytes. Returns the new o.
+inline std::size_t encode_lanes(__m256i u, __mmask16 ascii, __mmask16 three, unsigned char* out,
                                 std::size_t o) noexcept {
-    // Per 64-bit pair of lanes, the bit where each byte starts: c >> 6, c (two bytes) and
-    // c >> 12, c >> 6, c (three), the first lane's at 0, the second's at 32; each byte is then
-    // masked to its bits and given its marker ((a & b) | c, ternary-logic 0xEA).
+    const __m512i c = _mm512_maskz_cvtepu16_epi32(0xFFFF, u);
+    // Two bytes, C0 | c >> 6 and 80 | c & 3F, as triples_of builds three.
     const __m512i pairs = _mm512_ternarylogic_epi32(
         _mm512_maskz_multishift_epi64_epi8(kAllBytes, _mm512_set1_epi64(0x2020202600000006), c),
         _mm512_set1_epi32(0x00003F1F), _mm512_set1_epi32(0x000080C0), 0xEA);
-    const __m512i triples = _mm512_ternarylogic_epi32(
-        _mm512_maskz_multishift_epi64_epi8(kAllBytes, _mm512_set1_epi64(0x2020262C0000060C), c),
-        _mm512_set1_epi32(0x003F3F0F), _mm512_set1_epi32(0x008080E0), 0xEA);
-    const __m512i bytes =
-        _mm512_mask_mov_epi32(_mm512_mask_mov_epi32(c, wide, pairs), three, triples);
+    const __m512i bytes = _mm512_mask_mov_epi32(
+        _mm512_mask_mov_epi32(c, static_cast<__mmask16>(~ascii), pairs), three, triples_of(c));
     const __mmask64 keep = _mm512_test_epi8_mask(bytes, bytes);
     _mm512_storeu_si512(out + o, _mm512_maskz_compress_epi8(keep, bytes));
     return o + static_cast<std::size_t>(__builtin_popcountll(keep));
@@ -58,9 +63,15 @@ inline std::size_t encode_lanes(__m512i c, __mmask16 wide, __mmask16 three, unsi
 
 KIV_KERNEL_ENTRY std::size_t encode_avx512(const char16_t* units, std::size_t n,
                                            unsigned char* out) noexcept {
+    // Units 0-15 of each 16-unit lane of a triples_of vector: its three bytes, packed.
+    const __m512i packed_triples = _mm512_set_epi8(
+        63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 62, 61, 60, 58, 57, 56, 54,
+        53, 52, 50, 49, 48, 46, 45, 44, 42, 41, 40, 38, 37, 36, 34, 33, 32, 30, 29, 28, 26, 25, 24,
+        22, 21, 20, 18, 17, 16, 14, 13, 12, 10, 9, 8, 6, 5, 4, 2, 1, 0);
     // A block of mixed widths starts a run of 32-unit blocks that all take the mixed step, with
-    // no test of their widths, until two in a row are all ASCII (bench/README.md).
-    constexpr std::uint32_t kAsciiToLeave = 0x3;
+    // no test of their widths, until three in a row are of one width, all ASCII or all three-byte
+    // (bench/README.md).
+    constexpr std::uint32_t kOneWidthToLeave = 0x7;
     std::size_t i = 0;
     std::size_t o = 0;
     // A mixed block's second store ends at most 112 bytes past 3i: 40 units keep it in 3n.
@@ -74,20 +85,30 @@ KIV_KERNEL_ENTRY std::size_t encode_avx512(const char16_t* units, std::size_t n,
             o += 16;
             continue;
         }
-        std::uint32_t ascii_blocks = 0;  // bit k: the block k blocks back was all ASCII
+        if (three_lanes(u) == 0xFFFF) {
+            const __m512i triples = triples_of(_mm512_maskz_cvtepu16_epi32(0xFFFF, u));
+            _mm512_storeu_si512(out + o,
+                                _mm512_maskz_permutexvar_epi8(kAllBytes, packed_triples, triples));
+            i += 16;
+            o += 48;
+            continue;
+        }
+        std::uint32_t one_width = 0;  // bit k: the block k blocks back was of one width
         do {
-            const __m512i v = _mm512_loadu_si512(units + i);
-            const __mmask32 ascii = _mm512_cmplt_epu16_mask(
-                _mm512_sub_epi16(v, _mm512_set1_epi16(1)), _mm512_set1_epi16(0x7F));
-            const __mmask32 three = _mm512_cmpge_epu16_mask(v, _mm512_set1_epi16(0x0800));
-            const __mmask32 wide = static_cast<__mmask32>(~ascii);
-            o = encode_lanes(widened<0>(v), static_cast<__mmask16>(wide),
-                             static_cast<__mmask16>(three), out, o);
-            o = encode_lanes(widened<1>(v), static_cast<__mmask16>(wide >> 16),
-                             static_cast<__mmask16>(three >> 16), out, o);
-            ascii_blocks = (ascii_blocks << 1) | static_cast<std::uint32_t>(ascii == 0xFFFFFFFFu);
+            const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + i));
+            const __m256i second =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + i + 16));
+            const __mmask16 first_ascii = ascii_lanes(first);
+            const __mmask16 second_ascii = ascii_lanes(second);
+            const __mmask16 first_three = three_lanes(first);
+            const __mmask16 second_three = three_lanes(second);
+            o = encode_lanes(first, first_ascii, first_three, out, o);
+            o = encode_lanes(second, second_ascii, second_three, out, o);
+            one_width = (one_width << 1) |
+                        static_cast<std::uint32_t>(((first_ascii & second_ascii) == 0xFFFF) |
+                                                   ((first_three & second_three) == 0xFFFF));
             i += 32;
-        } while (i + 40 <= n && (ascii_blocks & kAsciiToLeave) != kAsciiToLeave);
+        } while (i + 40 <= n && (one_width & kOneWidthToLeave) != kOneWidthToLeave);
     }
     return o + encode_ssse3(units + i, n - i, out + o);
 }
