@@ -36,10 +36,10 @@ inline __mmask16 three_lanes(__m256i u) noexcept {
     return _mm256_cmpge_epu16_mask(u, _mm256_set1_epi16(0x0800));
 }
 
-// Each unit of u in a 32-bit lane, as its three bytes (E0 | c >> 12, 80 | c >> 6 & 3F, 80 | c & 3F)
-// and a zero; c holds the units, one a lane. Per 64-bit pair of lanes, the bits where the bytes
-// start are 12, 6, 0 in the first lane and 44, 38, 32 in the second; each byte is then masked to
-// its bits and given its marker ((a & b) | c, ternary-logic 0xEA).
+// The three bytes of each unit of c (one a 32-bit lane): E0 | c >> 12, 80 | c >> 6 & 3F,
+// 80 | c & 3F, then a zero. Per 64-bit pair of lanes, the bits where the bytes start are 12, 6, 0
+// in the first lane and 44, 38, 32 in the second; each byte is then masked to its bits and given
+// its marker ((a & b) | c, ternary-logic 0xEA).
 inline __m512i triples_of(__m512i c) noexcept {
     return _mm512_ternarylogic_epi32(
         _mm512_maskz_multishift_epi64_epi8(kAllBytes, _mm512_set1_epi64(0x2020262C0000060C), c),
@@ -51,8 +51,8 @@ inline __m512i triples_of(__m512i c) noexcept {
 inline std::size_t encode_block(__m512i v, __mmask32 ascii, __mmask32 three, __m512i first_lanes,
                                 __m512i second_lanes, unsigned char* out, std::size_t o) noexcept {
     // Per 64-bit group of four lanes, the bits where the two last bytes start: 6 and 0, 22 and
-    // 16, and so on; each is then masked to its bits and given its marker ((a & b) | c,
-    // ternary-logic 0xEA).
+    // 16, and so on; each is then masked to its bits and given its marker, 80 80 for a
+    // three-byte unit and C0 80 for any other ((a & b) | c, ternary-logic 0xEA).
     const __m512i marks =
         _mm512_mask_mov_epi16(_mm512_set1_epi16(static_cast<short>(0x80C0)), three,
                               _mm512_set1_epi16(static_cast<short>(0x8080)));
