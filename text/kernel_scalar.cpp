@@ -21,7 +21,8 @@ unsigned three_byte_unit(const unsigned char* p) noexcept {
     return ((p[0] & 0x0Fu) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3Fu);
 }
 
-// Decodes the one sequence (or invalid byte) at p[i], a non-ASCII byte; returns its length.
+// Decodes the one sequence (or invalid byte) at p[i], a non-ASCII byte that starts no valid
+// three-byte sequence (the caller's run of them takes those); returns its length.
 std::size_t decode_one(const unsigned char* p, std::size_t i, std::size_t n, char16_t* out,
                        std::size_t& o) noexcept {
     const unsigned char b = p[i];
@@ -30,13 +31,6 @@ std::size_t decode_one(const unsigned char* p, std::size_t i, std::size_t n, cha
         (b >= 0xC2 || (b == 0xC0 && p[i + 1] == 0x80))) {  // no overlong form but C0 80
         out[o++] = static_cast<char16_t>(((b & 0x1F) << 6) | (p[i + 1] & 0x3F));
         return 2;
-    }
-    if (b >= 0xE0 && b <= 0xEF && left >= 3) {
-        const unsigned unit = three_byte_unit(p + i);
-        if (unit >= 0x800) {  // surrogates are taken one by one, as they stand
-            out[o++] = static_cast<char16_t>(unit);
-            return 3;
-        }
     }
     if (b >= 0xF0 && b <= 0xF4 && left >= 4 && is_continuation(p[i + 1]) &&
         is_continuation(p[i + 2]) && is_continuation(p[i + 3]) && !(b == 0xF0 && p[i + 1] < 0x90) &&
@@ -76,7 +70,8 @@ Progress decode_scalar_until(const unsigned char* p, std::size_t n, char16_t* ou
             ++i;
             continue;
         }
-        // A run of three-byte sequences, the bulk of CJK text.
+        // A run of three-byte sequences, the bulk of CJK text (surrogates too, one by one, as
+        // they stand).
         while (i < stop && n - i >= 3) {
             const unsigned unit = three_byte_unit(p + i);
             if (unit < 0x800) break;
