@@ -10,9 +10,10 @@ of mutants, each built and run against every test of the build (ctest --stop-on-
   critical  .ci/mutants/critical.txt: a file, a pattern that must occur in it exactly once, its
             replacement and what the change would break. Every one must be killed.
   random    a sample drawn with the seed in .ci/mutants/random.conf from every executable line
-            of the library's folders (one line, one operator, as below): its score must stay at
-            or above the threshold there. Mutants in .ci/mutants/equivalent.txt, which no
-            behaviour can tell from the code, are set aside.
+            of the library's folders (one line, one operator, as below; not in a kernel this
+            CPU cannot run): its score must stay at or above the threshold there. Mutants in
+            .ci/mutants/equivalent.txt, which no behaviour can tell from the code, are set
+            aside.
 
 A mutant that does not build is neither killed nor survived (it is counted apart); a critical
 one that does not build fails the run, as does a pattern that does not occur exactly once.
@@ -126,9 +127,34 @@ def sites(line, code, previous):
     return found
 
 
+# The dispatch tests that name the kernels built in that this CPU cannot run, per folder.
+DISPATCH_TESTS = (("text", "kiv_text_tests", "UtfDispatch.EveryKernelBuiltInRunsHere"),
+                  ("codec", "kiv_codec_tests", "CodecDispatch.EveryKernelBuiltInRunsHere"))
+
+
+def unrunnable_kernels(build):
+    """The kernel files this build compiles for instruction sets this CPU lacks (AVX-512 on most
+    machines): no test runs them here, so their mutants would survive whatever the tests are.
+    The dispatch tests name them ("built in, but this CPU cannot run: avx512");
+    KIV_MUTATE_UNRUNNABLE (folder/kernel_set.cpp, space-separated) adds files, to see the sample
+    of a machine without them."""
+    files = set(os.environ.get("KIV_MUTATE_UNRUNNABLE", "").split())
+    for folder, binary, test in DISPATCH_TESTS:
+        exe = next((f for f in Path(build).rglob(binary) if f.is_file()), None)
+        if exe is None:
+            continue
+        out = subprocess.run([str(exe), f"--gtest_filter={test}"], capture_output=True,
+                             text=True).stdout
+        m = re.search(r"cannot run: (.*)", out)
+        if m:
+            files |= {f"{folder}/kernel_{name.strip()}.cpp" for name in m.group(1).split(",")}
+    return files
+
+
 def random_mutants(folders, build):
     """Every executable line of the library (a line with a place to mutate) and its mutants: in
-    its headers and in the sources this build compiles (not another machine's kernels)."""
+    its headers and in the sources this build compiles and this CPU runs (not another machine's
+    kernels)."""
     files = subprocess.run(["git", "ls-files", "--", *folders], cwd=ROOT, check=True,
                            capture_output=True, text=True).stdout.split()
     built = set()
@@ -136,6 +162,10 @@ def random_mutants(folders, build):
         m = re.match(r"(.*?)CMakeFiles/[^/]+\.dir/(.*)\.o$", str(o.relative_to(build)))
         if m:
             built.add(m.group(1) + m.group(2))
+    unrunnable = unrunnable_kernels(build)
+    if unrunnable:
+        print("-- left out of the sample, not run by this CPU: " + ", ".join(sorted(unrunnable)))
+    built -= unrunnable
     lines = []
     for f in sorted(files):
         if f.endswith("NativeLoader.h") or not (f.endswith(".h") or f in built):
