@@ -250,11 +250,11 @@ TEST(Utf, EncodersJoiningPairsWriteStandardAndArtsUtf8) {
         const std::size_t units = row.units.size();
         // A unit past the end, where a string's terminating zero would hide a read beyond it (a
         // VM's characters have none).
-        const std::u16string text = row.units + u"q\xDE00";
+        const std::u16string padded = row.units + u"q\xDE00";
         for (const auto& [encoder, want] : {std::pair(&text::encode_utf8, row.standard),
                                             std::pair(&text::encode_joining_pairs, row.art)}) {
             std::vector<unsigned char> out(3 * units + 1, '#');
-            const std::size_t n = encoder(text.data(), units, out.data());
+            const std::size_t n = encoder(padded.data(), units, out.data());
             EXPECT_EQ(std::string(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(n)), want)
                 << row.what;
             EXPECT_EQ(out[3 * units], '#') << row.what << ": wrote past 3n bytes";
