@@ -25,15 +25,22 @@ namespace {
 
 constexpr __mmask64 kAllBytes = ~__mmask64{0};
 
-// Bit j: unit j is U+0001 to U+007F.
+// Bit j: unit j is U+0001 to U+007F; of 16 units, and of 32.
 inline __mmask16 ascii_lanes(__m256i u) noexcept {
     return _mm256_cmplt_epu16_mask(_mm256_sub_epi16(u, _mm256_set1_epi16(1)),
                                    _mm256_set1_epi16(0x7F));
 }
+inline __mmask32 ascii_lanes(__m512i v) noexcept {
+    return _mm512_cmplt_epu16_mask(_mm512_sub_epi16(v, _mm512_set1_epi16(1)),
+                                   _mm512_set1_epi16(0x7F));
+}
 
-// Bit j: unit j takes three bytes (U+0800 on, surrogates too).
+// Bit j: unit j takes three bytes (U+0800 on, surrogates too); of 16 units, and of 32.
 inline __mmask16 three_lanes(__m256i u) noexcept {
     return _mm256_cmpge_epu16_mask(u, _mm256_set1_epi16(0x0800));
+}
+inline __mmask32 three_lanes(__m512i v) noexcept {
+    return _mm512_cmpge_epu16_mask(v, _mm512_set1_epi16(0x0800));
 }
 
 // The three bytes of each unit of c (one a 32-bit lane): E0 | c >> 12, 80 | c >> 6 & 3F,
@@ -122,9 +129,8 @@ KIV_KERNEL_ENTRY std::size_t encode_avx512(const char16_t* units, std::size_t n,
         std::uint32_t one_width = 0;  // bit k: the block k blocks back was of one width
         do {
             const __m512i v = _mm512_loadu_si512(units + i);
-            const __mmask32 ascii = _mm512_cmplt_epu16_mask(
-                _mm512_sub_epi16(v, _mm512_set1_epi16(1)), _mm512_set1_epi16(0x7F));
-            const __mmask32 three = _mm512_cmpge_epu16_mask(v, _mm512_set1_epi16(0x0800));
+            const __mmask32 ascii = ascii_lanes(v);
+            const __mmask32 three = three_lanes(v);
             o = encode_block(v, ascii, three, first_lanes, second_lanes, out, o);
             one_width = (one_width << 1) |
                         static_cast<std::uint32_t>((ascii == 0xFFFFFFFFu) | (three == 0xFFFFFFFFu));
